@@ -1,0 +1,104 @@
+#pragma once
+
+#include "api/HttpTransport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+
+#include <deque>
+#include <memory>
+
+namespace vibrelle::testing {
+
+// A scripted transport: records every request as the service would read it off the
+// wire, and completes the oldest open exchange only when the test says so.
+class FakeTransport final : public HttpTransport {
+public:
+    struct Sent {
+        HttpRequest request;
+        QString path() const { return request.url.path(); }
+        QByteArray rawBody() const { return request.body.value_or(QByteArray()); }
+        QJsonObject json() const { return QJsonDocument::fromJson(rawBody()).object(); }
+        QByteArray header(const QByteArray &name) const
+        {
+            for (const auto &h : request.headers) {
+                if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
+                    return h.second;
+                }
+            }
+            return {};
+        }
+        bool hasHeader(const QByteArray &name) const
+        {
+            for (const auto &h : request.headers) {
+                if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
+                    return true;
+                }
+            }
+            return false;
+        }
+    };
+
+    void send(const HttpRequest &request, Completion done) override
+    {
+        m_sent.append(Sent{request});
+        m_open.push_back(std::move(done));
+    }
+
+    const QList<Sent> &sent() const { return m_sent; }
+    QStringList paths() const
+    {
+        QStringList result;
+        for (const auto &s : m_sent) {
+            result.append(s.path());
+        }
+        return result;
+    }
+    const Sent &last() const { return m_sent.last(); }
+    int openCount() const { return static_cast<int>(m_open.size()); }
+    void clearSent() { m_sent.clear(); }
+
+    // Completes the oldest open exchange with an HTTP reply.
+    void reply(int status, const QByteArray &body)
+    {
+        HttpOutcome outcome;
+        outcome.statusCode = status;
+        outcome.body = body;
+        finish(outcome);
+    }
+    void replyJson(int status, const QJsonObject &object)
+    {
+        reply(status, QJsonDocument(object).toJson(QJsonDocument::Compact));
+    }
+    // Success with {"ok": true} plus any extra members.
+    void replyOk(QJsonObject extra = {})
+    {
+        extra.insert(QStringLiteral("ok"), true);
+        replyJson(200, extra);
+    }
+    // Completes the oldest open exchange with a transport failure.
+    void fail(const QString &description = QStringLiteral("Connection refused"))
+    {
+        HttpOutcome outcome;
+        outcome.failed = true;
+        outcome.errorDescription = description;
+        finish(outcome);
+    }
+
+private:
+    void finish(const HttpOutcome &outcome)
+    {
+        if (m_open.empty()) {
+            qFatal("FakeTransport: no open exchange to complete");
+        }
+        auto done = std::move(m_open.front());
+        m_open.pop_front();
+        done(outcome);
+    }
+
+    QList<Sent> m_sent;
+    std::deque<Completion> m_open;
+};
+
+} // namespace vibrelle::testing
