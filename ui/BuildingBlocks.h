@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/TesterController.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QWidget>
+
+#include <functional>
+
+class QSlider;
+
+namespace vibrelle::ui {
+
+using DoubleGetter = double (TesterController::*)() const;
+using DoubleSetter = void (TesterController::*)(double);
+
+// "50%": the value times 100, rounded halves away from zero.
+QString percentageText(double value);
+// "3 ms": the value rounded halves away from zero, a space, the unit.
+QString numberText(double value, const QString &unit);
+// The default enabling rule of the intensity rows.
+bool defaultSliderEnabled(const TesterController &controller);
+
+// A slider row bound two-way to one controller field: title and value text above,
+// the slider below. Moving the slider writes the field on every change; the row
+// follows the field whenever the controller changes it.
+class ParameterSlider final : public QWidget {
+    Q_OBJECT
+public:
+    enum class Kind { percentage, number };
+
+    ParameterSlider(TesterController *controller, Kind kind, const QString &title, DoubleGetter get,
+                    DoubleSetter set, double minimum, double maximum, double step, const QString &unit,
+                    std::function<bool()> enabled, QWidget *parent = nullptr);
+
+    QSlider *slider() const { return m_slider; }
+    QString valueText() const;
+    // Re-reads the field and the enabling rule.
+    void refresh();
+
+private:
+    // ... implementation members are the implementer's choice
+    TesterController *m_controller;
+    QSlider *m_slider = nullptr;
+    QLabel *m_valueLabel = nullptr;
+    Kind m_kind;
+    DoubleGetter m_get;
+    DoubleSetter m_set;
+    double m_minimum;
+    double m_maximum;
+    double m_step;
+    QString m_unit;
+    std::function<bool()> m_enabled;
+};
+
+// Continuous 0…1; without `enabled` the default rule applies. objectName is set by the caller.
+ParameterSlider *percentageSlider(TesterController *controller, const QString &title, DoubleGetter get,
+                                  DoubleSetter set, std::function<bool()> enabled = {}, QWidget *parent = nullptr);
+// Snaps to `step` within [minimum, maximum].
+ParameterSlider *numberSlider(TesterController *controller, const QString &title, DoubleGetter get, DoubleSetter set,
+                              double minimum, double maximum, double step, const QString &unit,
+                              std::function<bool()> enabled, QWidget *parent = nullptr);
+// A rounded card (radius 16, padding 20) around the content, full width.
+QFrame *panel(QWidget *content, QWidget *parent = nullptr);
+// Explanatory text: 11 px, secondary colour, wraps.
+QLabel *note(const QString &text, QWidget *parent = nullptr);
+
+} // namespace vibrelle::ui
