@@ -40,7 +40,9 @@ public:
     void refresh();
 
 private:
-    // ... implementation members are the implementer's choice
+    double valueAt(int position) const;
+    int positionOf(double value) const;
+
     TesterController *m_controller;
     QSlider *m_slider = nullptr;
     QLabel *m_valueLabel = nullptr;
@@ -56,11 +58,12 @@ private:
 
 // Continuous 0…1; without `enabled` the default rule applies. objectName is set by the caller.
 ParameterSlider *percentageSlider(TesterController *controller, const QString &title, DoubleGetter get,
-                                  DoubleSetter set, std::function<bool()> enabled = {}, QWidget *parent = nullptr);
+                                  DoubleSetter set, std::function<bool()> enabled = {},
+                                  QWidget *parent = nullptr);
 // Snaps to `step` within [minimum, maximum].
-ParameterSlider *numberSlider(TesterController *controller, const QString &title, DoubleGetter get, DoubleSetter set,
-                              double minimum, double maximum, double step, const QString &unit,
-                              std::function<bool()> enabled, QWidget *parent = nullptr);
+ParameterSlider *numberSlider(TesterController *controller, const QString &title, DoubleGetter get,
+                              DoubleSetter set, double minimum, double maximum, double step,
+                              const QString &unit, std::function<bool()> enabled, QWidget *parent = nullptr);
 // A rounded card (radius 16, padding 20) around the content, full width.
 QFrame *panel(QWidget *content, QWidget *parent = nullptr);
 // Explanatory text: 11 px, secondary colour, wraps.

@@ -1,0 +1,192 @@
+#include "ui/BuildingBlocks.h"
+
+#include "core/Types.h"
+#include "ui/TesterPalette.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vibrelle::ui {
+namespace {
+
+// The percentage slider is continuous over 0…1; the integer slider underneath has
+// this many positions, finer than anything a pointer can resolve.
+constexpr int percentageResolution = 10000;
+
+QString wholeNumber(double value) {
+    return QString::number(static_cast<qlonglong>(roundHalfAwayFromZero(value)));
+}
+
+class PanelFrame final : public QFrame {
+public:
+    explicit PanelFrame(QWidget *parent)
+        : QFrame(parent) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        QPainterPath path;
+        path.addRoundedRect(shape, 16, 16);
+        painter.fillPath(path, TesterPalette::panel(palette()));
+        painter.setPen(QPen(TesterPalette::withAlpha(TesterPalette::secondary(palette()), 0.13 / 0.6), 1.0));
+        painter.drawPath(path);
+    }
+};
+
+} // namespace
+
+QString percentageText(double value) {
+    return wholeNumber(value * 100) + QLatin1Char('%');
+}
+
+QString numberText(double value, const QString &unit) {
+    return wholeNumber(value) + QLatin1Char(' ') + unit;
+}
+
+bool defaultSliderEnabled(const TesterController &controller) {
+    return !controller.pendingStop() &&
+           (controller.resonanceMode().has_value() || controller.connectionEditable());
+}
+
+ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const QString &title,
+                                 DoubleGetter get, DoubleSetter set, double minimum, double maximum,
+                                 double step, const QString &unit, std::function<bool()> enabled,
+                                 QWidget *parent)
+    : QWidget(parent)
+    , m_controller(controller)
+    , m_kind(kind)
+    , m_get(get)
+    , m_set(set)
+    , m_minimum(minimum)
+    , m_maximum(maximum)
+    , m_step(step)
+    , m_unit(unit)
+    , m_enabled(std::move(enabled)) {
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+
+    auto *header = new QHBoxLayout;
+    header->setSpacing(8);
+    auto *titleLabel = new QLabel(title, this);
+    titleLabel->setFont(pixelFont(12));
+    m_valueLabel = new QLabel(this);
+    m_valueLabel->setFont(monospaceFont(12, QFont::DemiBold));
+    setTone(m_valueLabel, Tone::accent);
+    header->addWidget(titleLabel);
+    header->addStretch(1);
+    header->addWidget(m_valueLabel);
+    column->addLayout(header);
+
+    m_slider = new QSlider(Qt::Horizontal, this);
+    m_slider->setFocusPolicy(Qt::StrongFocus);
+    m_slider->setAccessibleName(title);
+    QPalette sliderPalette = m_slider->palette();
+    sliderPalette.setColor(QPalette::Highlight, TesterPalette::violet());
+    m_slider->setPalette(sliderPalette);
+    if (m_kind == Kind::percentage) {
+        m_slider->setRange(0, percentageResolution);
+        m_slider->setSingleStep(percentageResolution / 100);
+        m_slider->setPageStep(percentageResolution / 10);
+    } else {
+        const int positions =
+            m_step > 0 ? static_cast<int>(std::lround((m_maximum - m_minimum) / m_step)) : 0;
+        m_slider->setRange(0, std::max(positions, 0));
+        m_slider->setSingleStep(1);
+        m_slider->setPageStep(std::max(1, positions / 10));
+    }
+    column->addWidget(m_slider);
+
+    connect(m_slider, &QSlider::valueChanged, this, [this](int position) {
+        const double value = valueAt(position);
+        if (value != (m_controller->*m_get)()) {
+            (m_controller->*m_set)(value);
+        }
+    });
+    connect(m_controller, &TesterController::changed, this, &ParameterSlider::refresh);
+    refresh();
+}
+
+QString ParameterSlider::valueText() const {
+    const double value = (m_controller->*m_get)();
+    return m_kind == Kind::percentage ? percentageText(value) : numberText(value, m_unit);
+}
+
+void ParameterSlider::refresh() {
+    const double value = (m_controller->*m_get)();
+    const int position = positionOf(value);
+    if (m_slider->value() != position && !m_slider->isSliderDown()) {
+        const QSignalBlocker blocker(m_slider);
+        m_slider->setValue(position);
+    }
+    const QString text = valueText();
+    if (m_valueLabel->text() != text) {
+        m_valueLabel->setText(text);
+        m_slider->setAccessibleDescription(text);
+    }
+    const bool enabled =
+        m_enabled ? m_enabled() : (m_kind == Kind::percentage ? defaultSliderEnabled(*m_controller) : true);
+    m_slider->setEnabled(enabled);
+}
+
+double ParameterSlider::valueAt(int position) const {
+    if (m_kind == Kind::percentage) {
+        return double(position) / percentageResolution;
+    }
+    return std::clamp(m_minimum + position * m_step, m_minimum, m_maximum);
+}
+
+int ParameterSlider::positionOf(double value) const {
+    if (m_kind == Kind::percentage) {
+        return static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * percentageResolution));
+    }
+    if (m_step <= 0) {
+        return 0;
+    }
+    return static_cast<int>(std::lround((std::clamp(value, m_minimum, m_maximum) - m_minimum) / m_step));
+}
+
+ParameterSlider *percentageSlider(TesterController *controller, const QString &title, DoubleGetter get,
+                                  DoubleSetter set, std::function<bool()> enabled, QWidget *parent) {
+    return new ParameterSlider(controller, ParameterSlider::Kind::percentage, title, get, set, 0.0, 1.0, 0.0,
+                               QString(), std::move(enabled), parent);
+}
+
+ParameterSlider *numberSlider(TesterController *controller, const QString &title, DoubleGetter get,
+                              DoubleSetter set, double minimum, double maximum, double step,
+                              const QString &unit, std::function<bool()> enabled, QWidget *parent) {
+    return new ParameterSlider(controller, ParameterSlider::Kind::number, title, get, set, minimum, maximum,
+                               step, unit, std::move(enabled), parent);
+}
+
+QFrame *panel(QWidget *content, QWidget *parent) {
+    auto *frame = new PanelFrame(parent);
+    frame->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto *layout = new QVBoxLayout(frame);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(0);
+    if (content) {
+        layout->addWidget(content);
+    }
+    return frame;
+}
+
+QLabel *note(const QString &text, QWidget *parent) {
+    auto *label = new QLabel(text, parent);
+    label->setFont(pixelFont(11));
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    setTone(label, Tone::secondary);
+    return label;
+}
+
+} // namespace vibrelle::ui
