@@ -4,8 +4,7 @@
 
 namespace vibrelle::sim {
 
-QByteArray HttpRequest::header(QByteArrayView lowerCaseName) const
-{
+QByteArray HttpRequest::header(QByteArrayView lowerCaseName) const {
     for (const auto &[name, value] : headers) {
         if (name == lowerCaseName)
             return value;
@@ -13,8 +12,7 @@ QByteArray HttpRequest::header(QByteArrayView lowerCaseName) const
     return {};
 }
 
-bool HttpRequest::hasHeader(QByteArrayView lowerCaseName) const
-{
+bool HttpRequest::hasHeader(QByteArrayView lowerCaseName) const {
     for (const auto &entry : headers) {
         if (entry.first == lowerCaseName)
             return true;
@@ -22,52 +20,79 @@ bool HttpRequest::hasHeader(QByteArrayView lowerCaseName) const
     return false;
 }
 
-HttpReply HttpReply::json(int status, const QJsonObject &object)
-{
+HttpReply HttpReply::json(int status, const QJsonObject &object) {
     HttpReply reply;
     reply.status = status;
     reply.body = QJsonDocument(object).toJson(QJsonDocument::Compact);
     return reply;
 }
 
-HttpReply HttpReply::error(int status, const QString &message)
-{
+HttpReply HttpReply::error(int status, const QString &message) {
     return json(status, QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), message}});
 }
 
-QByteArray reasonPhrase(int status)
-{
+QByteArray reasonPhrase(int status) {
     switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 202: return "Accepted";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 409: return "Conflict";
-    case 411: return "Length Required";
-    case 413: return "Content Too Large";
-    case 415: return "Unsupported Media Type";
-    case 422: return "Unprocessable Content";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    case 505: return "HTTP Version Not Supported";
-    default: break;
+    case 100:
+        return "Continue";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 202:
+        return "Accepted";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
+    case 409:
+        return "Conflict";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 415:
+        return "Unsupported Media Type";
+    case 422:
+        return "Unprocessable Content";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 501:
+        return "Not Implemented";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    case 505:
+        return "HTTP Version Not Supported";
+    default:
+        break;
     }
     if (status >= 200 && status < 300)
         return "Success";
@@ -78,8 +103,7 @@ QByteArray reasonPhrase(int status)
     return "Server Error";
 }
 
-QByteArray HttpReply::serialize(bool keepAlive, bool headOnly) const
-{
+QByteArray HttpReply::serialize(bool keepAlive, bool headOnly) const {
     QByteArray out;
     out.reserve(160 + body.size());
     out += "HTTP/1.1 ";

@@ -6,21 +6,32 @@ namespace vibrelle::sim {
 
 namespace {
 
-bool isTokenChar(char c)
-{
+bool isTokenChar(char c) {
     if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
         return true;
     switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-    case '-': case '.': case '^': case '_': case '`': case '|': case '~':
+    case '!':
+    case '#':
+    case '$':
+    case '%':
+    case '&':
+    case '\'':
+    case '*':
+    case '+':
+    case '-':
+    case '.':
+    case '^':
+    case '_':
+    case '`':
+    case '|':
+    case '~':
         return true;
     default:
         return false;
     }
 }
 
-bool isToken(QByteArrayView text)
-{
+bool isToken(QByteArrayView text) {
     if (text.isEmpty())
         return false;
     for (char c : text) {
@@ -30,8 +41,7 @@ bool isToken(QByteArrayView text)
     return true;
 }
 
-bool hasControlChars(QByteArrayView text)
-{
+bool hasControlChars(QByteArrayView text) {
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
         if ((u < 0x20 && c != '\t') || u == 0x7f)
@@ -40,8 +50,7 @@ bool hasControlChars(QByteArrayView text)
     return false;
 }
 
-QList<QByteArray> commaTokens(const QByteArray &value)
-{
+QList<QByteArray> commaTokens(const QByteArray &value) {
     QList<QByteArray> tokens;
     for (const QByteArray &part : value.split(',')) {
         const QByteArray token = part.trimmed().toLower();
@@ -54,12 +63,9 @@ QList<QByteArray> commaTokens(const QByteArray &value)
 } // namespace
 
 RequestParser::RequestParser(Limits limits)
-    : m_limits(limits)
-{
-}
+    : m_limits(limits) {}
 
-RequestParser::Result RequestParser::error(int status, const QString &message)
-{
+RequestParser::Result RequestParser::error(int status, const QString &message) {
     Result result;
     result.event = Event::Error;
     result.status = status;
@@ -67,8 +73,7 @@ RequestParser::Result RequestParser::error(int status, const QString &message)
     return result;
 }
 
-HttpRequest RequestParser::takeRequest()
-{
+HttpRequest RequestParser::takeRequest() {
     HttpRequest request = std::move(m_request);
     m_request = HttpRequest{};
     m_stage = Stage::Head;
@@ -76,8 +81,7 @@ HttpRequest RequestParser::takeRequest()
     return request;
 }
 
-RequestParser::Result RequestParser::next(QByteArray &buffer)
-{
+RequestParser::Result RequestParser::next(QByteArray &buffer) {
     if (m_stage == Stage::Failed)
         return error(400, QStringLiteral("request: the connection is no longer usable"));
     if (m_stage == Stage::Done)
@@ -95,8 +99,7 @@ RequestParser::Result RequestParser::next(QByteArray &buffer)
             if (newline < 0)
                 break;
             const qsizetype lineLength = newline - m_scanFrom;
-            const bool emptyLine =
-                lineLength == 0 || (lineLength == 1 && buffer.at(m_scanFrom) == '\r');
+            const bool emptyLine = lineLength == 0 || (lineLength == 1 && buffer.at(m_scanFrom) == '\r');
             if (emptyLine && m_scanFrom > 0) {
                 headEnd = m_scanFrom;
                 consumed = newline + 1;
@@ -107,8 +110,8 @@ RequestParser::Result RequestParser::next(QByteArray &buffer)
         if (headEnd < 0) {
             if (buffer.size() > m_limits.maxHeadBytes) {
                 m_stage = Stage::Failed;
-                return error(431, QStringLiteral("request head: larger than %1 bytes")
-                                      .arg(m_limits.maxHeadBytes));
+                return error(431,
+                             QStringLiteral("request head: larger than %1 bytes").arg(m_limits.maxHeadBytes));
             }
             return {};
         }
@@ -142,9 +145,10 @@ RequestParser::Result RequestParser::next(QByteArray &buffer)
     return {Event::Complete, 0, {}};
 }
 
-RequestParser::Result RequestParser::parseHead(const QByteArray &head)
-{
+RequestParser::Result RequestParser::parseHead(const QByteArray &head) {
     QList<QByteArray> lines = head.split('\n');
+    if (lines.size() > 1 && lines.last().isEmpty())
+        lines.removeLast(); // the head ends with the newline of its last line
     for (QByteArray &line : lines) {
         if (line.endsWith('\r'))
             line.chop(1);

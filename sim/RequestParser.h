@@ -9,8 +9,7 @@ namespace vibrelle::sim {
 // Incremental parser for HTTP/1.0 and HTTP/1.1 requests with Content-Length bodies.
 // Bytes are consumed from the front of the caller's buffer as they are used, so that pipelined
 // requests stay in the buffer for the next round.
-class RequestParser
-{
+class RequestParser {
 public:
     struct Limits {
         qsizetype maxHeadBytes = 16 * 1024;
@@ -31,7 +30,8 @@ public:
     };
 
     explicit RequestParser(Limits limits);
-    RequestParser() : RequestParser(Limits{}) {}
+    RequestParser()
+        : RequestParser(Limits{}) {}
 
     Result next(QByteArray &buffer);
 

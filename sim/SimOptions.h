@@ -1,0 +1,27 @@
+#pragma once
+
+#include "SimServer.h"
+#include "Timeline.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace vibrelle::sim {
+
+struct SimOptions {
+    SimConfig config;
+    Timeline::Format format = Timeline::Format::Text;
+    bool help = false;
+    bool version = false;
+};
+
+// Parses the command line (without the program name). On a bad argument returns none and sets
+// *error to a one-line explanation.
+std::optional<SimOptions> parseOptions(const QStringList &arguments, QString *error);
+
+// The --help text: options, API, timeline, statistics and fault injection.
+QString helpText();
+
+} // namespace vibrelle::sim
