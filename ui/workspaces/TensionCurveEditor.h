@@ -1,0 +1,38 @@
+#pragma once
+
+#include "core/TensionCurve.h"
+#include "core/TesterController.h"
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QSlider;
+
+namespace vibrelle::ui {
+
+class CurveSliderRow;
+
+// The exponent of the tension curve and its start ("INIZIO") and end ("FINE") values.
+// Every control writes one field of the controller's curve; none is ever disabled.
+class TensionCurveEditor final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TensionCurveEditor(TesterController *controller, QWidget *parent = nullptr);
+
+    // The exponent as shown: two fraction digits in the default locale.
+    static QString exponentText(double exponent);
+
+private:
+    void refresh();
+    QWidget *column(const QString &heading, const QString &namePrefix, double TensionCurve::*intensity,
+                    double TensionCurve::*cadence, double TensionCurve::*sharpness);
+
+    QPointer<TesterController> m_controller;
+    QLabel *m_exponentValue = nullptr;
+    QSlider *m_exponent = nullptr;
+    QList<CurveSliderRow *> m_rows;
+};
+
+} // namespace vibrelle::ui

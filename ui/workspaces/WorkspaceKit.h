@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ui/TesterPalette.h"
+
+#include <QFont>
+#include <QLabel>
+#include <QPushButton>
+#include <QString>
+
+namespace vibrelle::ui {
+
+// Small pieces shared by the section workspaces.
+
+// A plain-text label in the system font at `pixelSize`, drawn in `tone`.
+QLabel *textLabel(const QString &text, int pixelSize, QFont::Weight weight = QFont::Normal,
+                  Tone tone = Tone::primary, QWidget *parent = nullptr);
+
+// A small-caps style heading ("CARICA", "INIZIO"): 9 px semibold, letter spacing 1, secondary.
+QLabel *smallHeading(const QString &text, QWidget *parent = nullptr);
+
+// The prominent button: filled with the accent, white label and glyph.
+QPushButton *prominentButton(const QString &text, const QString &symbolName, QWidget *parent = nullptr);
+
+// A standard push button.
+QPushButton *standardButton(const QString &text, QWidget *parent = nullptr);
+
+// The window's accent as the highlight of a standard control (slider groove, progress bar,
+// checkbox), so it follows the accent whatever the desktop theme.
+void useAccentHighlight(QWidget *widget);
+
+} // namespace vibrelle::ui
