@@ -6,6 +6,7 @@ VIBRELLE_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   fonts-dejavu-core
+  libbenchmark-dev
 )
 
 vibrelle_missing_packages() {
