@@ -177,7 +177,8 @@ Errors ({"ok": false, "error": "<field>: <what is wrong>"}; nothing changes):
   413  bodies over 64 KiB       415  a Content-Type other than application/json
   431  request heads over 16 KiB      505  HTTP versions other than 1.0 and 1.1
   Requests are handled one after the other on each connection (keep-alive and
-  pipelining work); requests on different connections run concurrently.
+  pipelining work); requests on different connections run concurrently. A
+  connection idle for 30 s is closed; at most 256 are open at once (more get 503).
 
 Timeline (standard output, one line per event, time in ms on a monotonic clock
 since start):

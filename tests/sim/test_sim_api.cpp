@@ -406,8 +406,10 @@ private Q_SLOTS:
         const auto end = m_sim->waitForEvent(eventIs("end", mode), 3000, from);
         QVERIFY(end);
         QCOMPARE(end->value(QLatin1String("reason")).toString(), QStringLiteral("lease expired"));
+        // The request line is printed just after the renewal; on a loaded machine it may trail it by
+        // a few milliseconds, hence the tolerance.
         const double endedAfter = end->value(QLatin1String("t")).toDouble() - lastRenewal;
-        QVERIFY2(endedAfter >= leaseMs - 1 && endedAfter < leaseMs + 1500,
+        QVERIFY2(endedAfter >= leaseMs - 50 && endedAfter < leaseMs + 1500,
                  qPrintable(QString::number(endedAfter)));
         QCOMPARE(stateOf(client()), QStringLiteral("idle"));
 
