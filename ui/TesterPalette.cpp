@@ -110,7 +110,12 @@ private:
 } // namespace
 
 void setTone(QWidget *widget, Tone tone) {
-    auto *keeper = widget->findChild<ToneKeeper *>(QString(), Qt::FindDirectChildrenOnly);
+    ToneKeeper *keeper = nullptr;
+    for (QObject *child : widget->children()) {
+        if ((keeper = dynamic_cast<ToneKeeper *>(child))) {
+            break;
+        }
+    }
     if (!keeper) {
         keeper = new ToneKeeper(widget, tone);
         widget->installEventFilter(keeper);

@@ -1,0 +1,534 @@
+#include "ui/TesterView.h"
+
+#include "ui/Glyphs.h"
+#include "ui/IconLabel.h"
+#include "ui/RequestLogPanel.h"
+#include "ui/SectionRow.h"
+#include "ui/TesterPalette.h"
+#include "ui/workspaces/Workspaces.h"
+
+#include <QButtonGroup>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace vibrelle::ui {
+namespace {
+
+constexpr Section allSections[] = {Section::resonance, Section::impulses, Section::billiards};
+
+QString sectionSymbol(Section section) {
+    switch (section) {
+    case Section::resonance:
+        return QStringLiteral("waveform.path");
+    case Section::impulses:
+        return QStringLiteral("waveform.path.ecg");
+    case Section::billiards:
+        return QStringLiteral("circle.circle");
+    }
+    return {};
+}
+
+QString sectionDescription(Section section) {
+    switch (section) {
+    case Section::resonance:
+        return QStringLiteral("Esplora un effetto continuo e modifica i parametri dal vivo.");
+    case Section::impulses:
+        return QStringLiteral("Confronta tre caratteri tattili, con l'intensità che preferisci.");
+    case Section::billiards:
+        return QStringLiteral("Trasforma la distanza della stecca in tensione sul trackpad.");
+    }
+    return {};
+}
+
+QLabel *textLabel(const QString &text, const QFont &font, Tone tone, QWidget *parent) {
+    auto *label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    if (tone != Tone::primary) {
+        setTone(label, tone);
+    }
+    return label;
+}
+
+// A bar on a translucent fill with a one-pixel line along one edge: the connection bar
+// (violet line below) and the footer (divider above).
+class MaterialBar final : public QWidget {
+public:
+    enum class Edge { top, bottom };
+    MaterialBar(Edge edge, bool violetLine, QWidget *parent)
+        : QWidget(parent)
+        , m_edge(edge)
+        , m_violet(violetLine) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        const double fill = TesterPalette::isDark(palette()) ? 0.22 : 0.45;
+        painter.fillRect(rect(), TesterPalette::withAlpha(palette().color(QPalette::Base), fill));
+        const QColor line = m_violet ? TesterPalette::withAlpha(TesterPalette::violet(), 0.16)
+                                     : TesterPalette::withAlpha(palette().color(QPalette::WindowText), 0.12);
+        const int y = m_edge == Edge::top ? 0 : height() - 1;
+        painter.fillRect(QRect(0, y, width(), 1), line);
+    }
+
+private:
+    Edge m_edge;
+    bool m_violet;
+};
+
+class SidebarBackground final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), TesterPalette::withAlpha(TesterPalette::violet(), 0.035));
+    }
+};
+
+class VerticalRule final : public QWidget {
+public:
+    explicit VerticalRule(QWidget *parent)
+        : QWidget(parent) {
+        setFixedWidth(1);
+        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), TesterPalette::withAlpha(TesterPalette::violet(), 0.16));
+    }
+};
+
+class StatusDot final : public QWidget {
+public:
+    explicit StatusDot(QWidget *parent)
+        : QWidget(parent) {
+        setFixedSize(6, 6);
+    }
+
+    void setConnected(bool connected) {
+        if (connected != m_connected) {
+            m_connected = connected;
+            update();
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(m_connected ? TesterPalette::success(palette())
+                                     : TesterPalette::withAlpha(TesterPalette::secondary(palette()), 0.5));
+        painter.drawEllipse(QRectF(rect()));
+    }
+
+private:
+    bool m_connected = false;
+};
+
+class HeaderTile final : public QWidget {
+public:
+    explicit HeaderTile(QWidget *parent)
+        : QWidget(parent) {
+        setFixedSize(36, 36);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath tile;
+        tile.addRoundedRect(QRectF(rect()), 11, 11);
+        painter.fillPath(tile, TesterPalette::violet());
+        paintGlyph(painter, QRectF(7.5, 7.5, 21, 21), QStringLiteral("waveform.path"), Qt::white);
+    }
+};
+
+} // namespace
+
+TesterView::TesterView(TesterController *controller, QWidget *parent)
+    : QWidget(parent)
+    , m_controller(controller)
+    , m_viewState(new ViewState(this)) {
+    setWindowTitle(QString::fromLatin1(windowTitle));
+    setMinimumSize(790, 650);
+    setAutoFillBackground(true);
+
+    // Violet is the accent of every control in the window.
+    QPalette tinted = palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        tinted.setColor(group, QPalette::Highlight, TesterPalette::violet());
+        tinted.setColor(group, QPalette::HighlightedText, Qt::white);
+        tinted.setColor(group, QPalette::Link, TesterPalette::violet());
+    }
+    setPalette(tinted);
+
+    auto *root = new QHBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(buildSidebar());
+    root->addWidget(new VerticalRule(this));
+
+    auto *main = new QVBoxLayout;
+    main->setContentsMargins(0, 0, 0, 0);
+    main->setSpacing(0);
+    main->addWidget(buildConnectionBar());
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("tester.workspace"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    auto *content = new QWidget(m_scroll);
+    auto *column = new QVBoxLayout(content);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(22);
+    column->addWidget(buildHeading());
+    for (const Section section : allSections) {
+        QWidget *workspace = createWorkspace(section, m_controller, m_viewState, content);
+        if (workspace) {
+            column->addWidget(workspace);
+            workspace->hide();
+            m_workspaces.insert(section, workspace);
+        }
+    }
+    column->addStretch(1);
+    m_scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget() turned it on; the canvas shows through
+    main->addWidget(m_scroll, 1);
+
+    m_log = new RequestLogPanel(this);
+    m_log->hide();
+    main->addWidget(m_log);
+    main->addWidget(buildFooter());
+    root->addLayout(main, 1);
+
+    // Esc anywhere in the window presses the global stop.
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, m_stop, &QPushButton::click);
+
+    connect(m_controller, &TesterController::changed, this, &TesterView::scheduleRefresh);
+    connect(m_viewState, &ViewState::changed, this, &TesterView::scheduleRefresh);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive) {
+            applicationDeactivated();
+        }
+    });
+    refresh();
+}
+
+QSize TesterView::sizeHint() const {
+    return {840, 740};
+}
+
+QString TesterView::versionLine(const QString &version) {
+    return QStringLiteral("Versione ") + (version.isEmpty() ? QStringLiteral("di sviluppo") : version);
+}
+
+void TesterView::applicationDeactivated() {
+    m_viewState->setCueInteractionActive(false);
+    if (m_controller) {
+        m_controller->stopOnDeactivation(QString::fromUtf8(deactivationReason));
+    }
+}
+
+QWidget *TesterView::buildSidebar() {
+    auto *sidebar = new SidebarBackground(this);
+    sidebar->setObjectName(QStringLiteral("tester.sidebar"));
+    sidebar->setFixedWidth(174);
+    auto *column = new QVBoxLayout(sidebar);
+    column->setContentsMargins(14, 24, 14, 24);
+    column->setSpacing(28);
+
+    // Header: the violet tile and the name.
+    auto *header = new QHBoxLayout;
+    header->setSpacing(10);
+    header->addWidget(new HeaderTile(sidebar), 0, Qt::AlignVCenter);
+    auto *names = new QVBoxLayout;
+    names->setSpacing(2);
+    names->addWidget(
+        textLabel(QStringLiteral("Vibrelle"), pixelFont(13, QFont::DemiBold), Tone::primary, sidebar));
+    names->addWidget(textLabel(QStringLiteral("API Tester"), pixelFont(10), Tone::secondary, sidebar));
+    header->addLayout(names);
+    header->addStretch(1);
+    column->addLayout(header);
+
+    // The tests: caption, one row per section, and the hint while switching is locked.
+    auto *tests = new QVBoxLayout;
+    tests->setSpacing(7);
+    QFont captionFont = pixelFont(10, QFont::DemiBold);
+    captionFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.2);
+    auto *caption = textLabel(QStringLiteral("PROVE"), captionFont, Tone::secondary, sidebar);
+    caption->setContentsMargins(10, 0, 10, 4);
+    tests->addWidget(caption);
+    auto *group = new QButtonGroup(sidebar);
+    for (const Section section : allSections) {
+        auto *row = new SectionRow(sectionSymbol(section), sectionTitle(section), sidebar);
+        row->setObjectName(sectionObjectName(section));
+        group->addButton(row);
+        connect(row, &QAbstractButton::clicked, this,
+                [this, section] { m_viewState->setSelectedSection(section); });
+        m_sectionRows.insert(section, row);
+        tests->addWidget(row);
+    }
+    m_hint = textLabel(QStringLiteral("Ferma l'effetto per cambiare prova."), pixelFont(10), Tone::secondary,
+                       sidebar);
+    m_hint->setObjectName(QStringLiteral("tester.section.hint"));
+    m_hint->setWordWrap(true);
+    m_hint->setContentsMargins(10, 8, 10, 0);
+    tests->addWidget(m_hint);
+    column->addLayout(tests);
+
+    column->addSpacerItem(new QSpacerItem(0, 20, QSizePolicy::Minimum, QSizePolicy::Expanding));
+
+    // Footer: the documentation link, publisher and version.
+    auto *footer = new QVBoxLayout;
+    footer->setContentsMargins(10, 0, 10, 0);
+    footer->setSpacing(10);
+    auto *docs = new QToolButton(sidebar);
+    docs->setObjectName(QStringLiteral("tester.docs"));
+    docs->setText(QStringLiteral("API && Docs")); // "&&": a literal ampersand, not a mnemonic
+    docs->setAccessibleName(QStringLiteral("API & Docs"));
+    docs->setToolTip(QString::fromLatin1(documentationAddress));
+    docs->setIcon(glyph(QStringLiteral("arrow.up.right.square"), TesterPalette::violet()));
+    docs->setIconSize(QSize(13, 13));
+    docs->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    docs->setAutoRaise(true);
+    docs->setFont(pixelFont(12, QFont::Medium));
+    docs->setCursor(Qt::PointingHandCursor);
+    setTone(docs, Tone::accent);
+    connect(docs, &QToolButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(documentationAddress))); });
+    footer->addWidget(docs, 0, Qt::AlignLeft);
+    auto *about = textLabel(QString::fromLatin1(publisher) + QLatin1Char('\n') +
+                                versionLine(QCoreApplication::applicationVersion()),
+                            pixelFont(10), Tone::tertiary, sidebar);
+    about->setObjectName(QStringLiteral("tester.version"));
+    footer->addWidget(about);
+    column->addLayout(footer);
+    return sidebar;
+}
+
+QWidget *TesterView::buildConnectionBar() {
+    auto *bar = new MaterialBar(MaterialBar::Edge::bottom, true, this);
+    bar->setObjectName(QStringLiteral("tester.connection"));
+    auto *column = new QVBoxLayout(bar);
+    column->setContentsMargins(24, 14, 24, 14);
+    column->setSpacing(7);
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(10);
+    m_connectionDot = new StatusDot(bar);
+    row->addWidget(m_connectionDot, 0, Qt::AlignVCenter);
+    m_connectionWord = textLabel(QString(), pixelFont(11, QFont::Medium), Tone::primary, bar);
+    m_connectionWord->setObjectName(QStringLiteral("tester.connection.state"));
+    m_connectionWord->setMinimumWidth(
+        m_connectionWord->fontMetrics().horizontalAdvance(QStringLiteral("Da collegare")));
+    row->addWidget(m_connectionWord);
+    row->addSpacerItem(new QSpacerItem(6, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
+
+    m_address = new QLineEdit(bar);
+    m_address->setObjectName(QStringLiteral("tester.address"));
+    m_address->setAccessibleName(QStringLiteral("Indirizzo del servizio API locale"));
+    m_address->setPlaceholderText(QStringLiteral("Indirizzo locale"));
+    m_address->setFont(monospaceFont(11));
+    m_address->setMaximumWidth(255);
+    m_address->setMinimumWidth(180);
+    m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(m_address, &QLineEdit::textEdited, this, [this](const QString &text) {
+        if (m_controller) {
+            m_controller->setAddress(text);
+        }
+    });
+    row->addWidget(m_address);
+
+    m_verify = new QPushButton(QStringLiteral("Verifica"), bar);
+    m_verify->setObjectName(QStringLiteral("tester.verify"));
+    m_verify->setFont(pixelFont(11));
+    m_verify->setAutoDefault(false);
+    connect(m_verify, &QPushButton::clicked, this, [this] {
+        if (m_controller && m_controller->controlsEnabled()) {
+            m_controller->verifyConnection();
+        }
+    });
+    row->addWidget(m_verify);
+    column->addLayout(row);
+
+    m_status = textLabel(QString(), pixelFont(11), Tone::secondary, bar);
+    m_status->setObjectName(QStringLiteral("tester.status"));
+    m_status->setWordWrap(true);
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_status->setFocusPolicy(Qt::ClickFocus);
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // At most two lines.
+    m_status->setMaximumHeight(m_status->fontMetrics().lineSpacing() * 2 + 1);
+    column->addWidget(m_status);
+    return bar;
+}
+
+QWidget *TesterView::buildHeading() {
+    auto *heading = new QWidget(this);
+    auto *column = new QVBoxLayout(heading);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(10);
+    m_sectionTitle = textLabel(QString(), pixelFont(26, QFont::DemiBold), Tone::primary, heading);
+    m_sectionTitle->setObjectName(QStringLiteral("tester.section.title"));
+    row->addWidget(m_sectionTitle, 0, Qt::AlignBottom);
+    row->addStretch(1);
+    m_badge = new IconLabel(QStringLiteral("waveform"), QString(), heading);
+    m_badge->setObjectName(QStringLiteral("tester.badge"));
+    m_badge->setFont(pixelFont(11, QFont::Medium));
+    m_badge->setGlyphScale(1.1);
+    setTone(m_badge, Tone::accent);
+    // Sit the badge on the title's baseline.
+    const int baselineLift =
+        QFontMetrics(m_sectionTitle->font()).descent() - QFontMetrics(m_badge->font()).descent();
+    auto *badgeBox = new QVBoxLayout;
+    badgeBox->setContentsMargins(0, 0, 0, std::max(0, baselineLift));
+    badgeBox->addWidget(m_badge);
+    row->addLayout(badgeBox);
+    row->setAlignment(badgeBox, Qt::AlignBottom);
+    column->addLayout(row);
+
+    m_sectionDescription = textLabel(QString(), pixelFont(12), Tone::secondary, heading);
+    m_sectionDescription->setObjectName(QStringLiteral("tester.section.description"));
+    m_sectionDescription->setWordWrap(true);
+    column->addWidget(m_sectionDescription);
+    return heading;
+}
+
+QWidget *TesterView::buildFooter() {
+    auto *footer = new MaterialBar(MaterialBar::Edge::top, false, this);
+    footer->setObjectName(QStringLiteral("tester.footer"));
+    auto *row = new QHBoxLayout(footer);
+    row->setContentsMargins(22, 14, 22, 14);
+    row->setSpacing(14);
+
+    m_logToggle = new QToolButton(footer);
+    m_logToggle->setObjectName(QStringLiteral("tester.log.toggle"));
+    m_logToggle->setText(QStringLiteral("Registro"));
+    m_logToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_logToggle->setAutoRaise(true);
+    m_logToggle->setFont(pixelFont(11));
+    m_logToggle->setIconSize(QSize(10, 10));
+    m_logToggle->setFocusPolicy(Qt::StrongFocus);
+    setTone(m_logToggle, Tone::secondary);
+    connect(m_logToggle, &QToolButton::clicked, this,
+            [this] { m_viewState->setShowingLog(!m_viewState->showingLog()); });
+    row->addWidget(m_logToggle);
+    row->addStretch(1);
+
+    auto *audio =
+        new IconLabel(QStringLiteral("speaker.slash"), QStringLiteral("Audio materico spento"), footer);
+    audio->setObjectName(QStringLiteral("tester.audio"));
+    audio->setFont(pixelFont(10));
+    audio->setGlyphScale(1.2);
+    setTone(audio, Tone::secondary);
+    row->addWidget(audio, 0, Qt::AlignVCenter);
+
+    m_stop = new QPushButton(QStringLiteral("Ferma tutto"), footer);
+    m_stop->setObjectName(QStringLiteral("tester.stop"));
+    m_stop->setToolTip(QStringLiteral("Ferma ogni effetto · Esc"));
+    m_stop->setAutoDefault(false);
+    m_stop->setIconSize(QSize(12, 12));
+    setTone(m_stop, Tone::failure);
+    m_stop->setIcon(glyph(QStringLiteral("stop.fill"), TesterPalette::failure(m_stop->palette())));
+    connect(m_stop, &QPushButton::clicked, this, [this] {
+        if (m_controller) {
+            m_controller->stop();
+        }
+    });
+    row->addWidget(m_stop);
+    return footer;
+}
+
+void TesterView::scheduleRefresh() {
+    if (m_refreshQueued) {
+        return;
+    }
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(this, &TesterView::refresh, Qt::QueuedConnection);
+}
+
+void TesterView::refresh() {
+    m_refreshQueued = false;
+    if (!m_controller) {
+        return;
+    }
+    const TesterController &c = *m_controller;
+    const Section selected = m_viewState->selectedSection();
+    const bool controlsEnabled = c.controlsEnabled();
+
+    // Sidebar: while switching is locked only the current section stays reachable.
+    for (auto it = m_sectionRows.cbegin(); it != m_sectionRows.cend(); ++it) {
+        const bool isSelected = it.key() == selected;
+        it.value()->setChecked(isSelected);
+        it.value()->setEnabled(isSelected || controlsEnabled);
+    }
+    m_hint->setVisible(!controlsEnabled);
+
+    // Connection bar.
+    static_cast<StatusDot *>(m_connectionDot)->setConnected(c.connected());
+    m_connectionWord->setText(c.connected() ? QStringLiteral("Connesso") : QStringLiteral("Da collegare"));
+    if (m_address->text() != c.address()) {
+        m_address->setText(c.address());
+    }
+    m_address->setEnabled(c.connectionEditable());
+    m_verify->setEnabled(controlsEnabled);
+    if (m_status->text() != c.status()) {
+        announceStatus(c.status());
+    }
+
+    // Heading, badge and workspace of the selected section.
+    m_sectionTitle->setText(sectionTitle(selected));
+    m_sectionDescription->setText(sectionDescription(selected));
+    if (c.resonanceMode()) {
+        if (c.controlledPaused()) {
+            m_badge->setContent(QStringLiteral("pause.fill"), QStringLiteral("In pausa"));
+        } else {
+            m_badge->setContent(QStringLiteral("waveform"), QStringLiteral("In corso"));
+        }
+    }
+    m_badge->setVisible(c.resonanceMode().has_value());
+    for (auto it = m_workspaces.cbegin(); it != m_workspaces.cend(); ++it) {
+        it.value()->setVisible(it.key() == selected);
+    }
+
+    // Log and footer.
+    const bool showingLog = m_viewState->showingLog();
+    m_log->setEntries(c.entries());
+    m_log->setVisible(showingLog);
+    m_logToggle->setIcon(glyph(showingLog ? QStringLiteral("chevron.down") : QStringLiteral("chevron.up"),
+                               TesterPalette::secondary(palette())));
+    m_logToggle->setAccessibleName(showingLog ? QStringLiteral("Nascondi registro richieste")
+                                              : QStringLiteral("Mostra registro richieste"));
+}
+
+void TesterView::announceStatus(const QString &status) {
+    // QLabel reports the new text to assistive technology as a name change of the
+    // status line, so screen readers hear it without the line having focus.
+    m_status->setText(status);
+}
+
+} // namespace vibrelle::ui

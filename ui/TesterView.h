@@ -1,0 +1,80 @@
+#pragma once
+
+#include "core/TesterController.h"
+#include "ui/ViewState.h"
+
+#include <QMap>
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollArea;
+class QToolButton;
+
+namespace vibrelle::ui {
+
+class IconLabel;
+class RequestLogPanel;
+class SectionRow;
+
+// The whole content of the tester's window: the sidebar with the three sections, the
+// connection bar, the selected section's heading and workspace, the request log and
+// the footer with the global stop. It reads the controller's published state and
+// calls its operations; its own state is the ViewState.
+//
+// Re-rendering is coalesced: however many times the controller announces a change
+// during one operation, the view refreshes once, on the next turn of the event loop.
+class TesterView final : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr const char *windowTitle = "Vibrelle API Tester";
+    static constexpr const char *documentationAddress = "https://developer.vibrelle.invalid/local-api/";
+    static constexpr const char *publisher = "Vibrelle";
+    static constexpr const char *deactivationReason = "il tester ha perso il primo piano";
+
+    explicit TesterView(TesterController *controller, QWidget *parent = nullptr);
+
+    TesterController *controller() const { return m_controller; }
+    ViewState *viewState() const { return m_viewState; }
+
+    // "Versione 1.2.3", or "Versione di sviluppo" without a version.
+    static QString versionLine(const QString &version);
+
+    // The application is losing (or has lost) the foreground.
+    void applicationDeactivated();
+
+    QSize sizeHint() const override;
+
+private:
+    QWidget *buildSidebar();
+    QWidget *buildConnectionBar();
+    QWidget *buildHeading();
+    QWidget *buildFooter();
+    void scheduleRefresh();
+    void refresh();
+    void announceStatus(const QString &status);
+
+    QPointer<TesterController> m_controller;
+    ViewState *m_viewState = nullptr;
+    bool m_refreshQueued = false;
+
+    QMap<Section, SectionRow *> m_sectionRows;
+    QMap<Section, QWidget *> m_workspaces;
+    QLabel *m_hint = nullptr;
+    QWidget *m_connectionDot = nullptr;
+    QLabel *m_connectionWord = nullptr;
+    QLineEdit *m_address = nullptr;
+    QPushButton *m_verify = nullptr;
+    QLabel *m_status = nullptr;
+    QScrollArea *m_scroll = nullptr;
+    QLabel *m_sectionTitle = nullptr;
+    QLabel *m_sectionDescription = nullptr;
+    IconLabel *m_badge = nullptr;
+    RequestLogPanel *m_log = nullptr;
+    QToolButton *m_logToggle = nullptr;
+    QPushButton *m_stop = nullptr;
+};
+
+} // namespace vibrelle::ui
