@@ -136,8 +136,10 @@ void NetworkTransport::send(const HttpRequest &request, Completion done)
             outcome.errorDescription =
                 QStringLiteral("nessun dato dal servizio per %1 s")
                     .arg(QLocale(QLocale::Italian).toString(m_limits.inactivityTimeoutMs / 1000.0, 'g', 3));
-        } else if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied) {
-            // Connection and proxy errors (reset, refused, closed mid-reply): no usable reply.
+        } else if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied &&
+                   !(reply->error() == QNetworkReply::ProxyAuthenticationRequiredError && status.isValid())) {
+            // Connection and proxy errors (reset, refused, closed mid-reply): no usable reply. No proxy is
+            // ever used, so a 407 can only be the service's own answer, and is a reply like any other.
             outcome.failed = true;
             outcome.errorDescription = reply->errorString();
         } else if (status.isValid()) {

@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -102,6 +103,21 @@ private:
     std::shared_ptr<FakeTransport> m_fake;
 };
 
+// Completes each exchange with whatever outcome the test builds, cut bodies included.
+class OutcomeTransport final : public HttpTransport {
+public:
+    void send(const HttpRequest &, Completion done) override { m_open.push_back(std::move(done)); }
+    int openCount() const { return static_cast<int>(m_open.size()); }
+    void complete(const HttpOutcome &outcome) {
+        auto done = std::move(m_open.front());
+        m_open.pop_front();
+        done(outcome);
+    }
+
+private:
+    std::deque<Completion> m_open;
+};
+
 // A controlled resonance confirmed by the service: effect running, heartbeat armed.
 void startControlled(ControllerFixture &f) {
     f.c().controlledResonance();
@@ -134,6 +150,7 @@ private Q_SLOTS:
     void failedReplyLine_data();
     void failedReplyLine();
     void transportFailureLine();
+    void cutOrStatuslessReplyIsInvalid();
     void statusSummaryLandsAboveRequestLine();
     void failedStatusLogsNoSummary();
     void successfulHeartbeatAndUpdateAreNotLogged();
@@ -473,6 +490,34 @@ void TestChannel::transportFailureLine() {
     QVERIFY(!f.c().busy());
     QVERIFY(f.c().controlsEnabled());
     QCOMPARE(f.transport->openCount(), 0);
+}
+
+void TestChannel::cutOrStatuslessReplyIsInvalid() {
+    auto clock = std::make_shared<ManualTimeSource>();
+    auto owned = std::make_unique<OutcomeTransport>();
+    OutcomeTransport &transport = *owned;
+    TesterController c(defaultAddress, std::move(owned), clock);
+
+    // A body cut at the transport's limit is never decoded, however well it starts.
+    HttpOutcome cut;
+    cut.statusCode = 200;
+    cut.body = QByteArrayLiteral(R"({"ok":true,"state":"ready"})");
+    cut.bodyTruncated = true;
+    transport.complete(cut);
+    QCOMPARE(c.entries().size(), 1);
+    QCOMPARE(topText(c), QStringLiteral("GET /v1/status · 200 · 0 ms · Risposta non valida"));
+    QVERIFY(topFailed(c));
+    QCOMPARE(c.status(), QStringLiteral("200: Risposta non valida"));
+    QVERIFY(!c.connected());
+
+    // A reply without a status code counts as status 0.
+    c.verifyConnection();
+    QCOMPARE(transport.openCount(), 1);
+    HttpOutcome statusless;
+    statusless.body = QByteArrayLiteral(R"({"ok":true})");
+    transport.complete(statusless);
+    QCOMPARE(topText(c), QStringLiteral("GET /v1/status · 0 · 0 ms · Risposta non valida"));
+    QCOMPARE(c.status(), QStringLiteral("0: Risposta non valida"));
 }
 
 void TestChannel::statusSummaryLandsAboveRequestLine() {
