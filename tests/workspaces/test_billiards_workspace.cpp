@@ -3,12 +3,12 @@
 #include "ui/pads/CuePad.h"
 #include "ui/workspaces/SegmentedPicker.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
 #include <QSlider>
-#include <QToolButton>
 #include <QtTest>
 
 using namespace vibrelle;
@@ -270,7 +270,7 @@ void BilliardsWorkspaceTest::exponentFollowsTheLocale() {
 
 void BilliardsWorkspaceTest::curveEditorEditsTheCurve() {
     WorkspaceHost host(Section::billiards);
-    auto *toggle = host.find<QToolButton>(QStringLiteral("tester.billiards.curve"));
+    auto *toggle = host.find<QAbstractButton>(QStringLiteral("tester.billiards.curve"));
     auto *content = host.find<QWidget>(QStringLiteral("tester.billiards.curve.content"));
     QCOMPARE(toggle->text(), QStringLiteral("Curva e valori iniziali/finali"));
     QVERIFY(!content->isVisible());
@@ -311,7 +311,8 @@ void BilliardsWorkspaceTest::curveEditorEditsTheCurve() {
 
 void BilliardsWorkspaceTest::controlsStayEnabledDuringAPull() {
     Table table;
-    QTest::mouseClick(table.host.find<QToolButton>(QStringLiteral("tester.billiards.curve")), Qt::LeftButton);
+    QTest::mouseClick(table.host.find<QAbstractButton>(QStringLiteral("tester.billiards.curve")),
+                      Qt::LeftButton);
     table.press(QPoint(400, 76));
     table.answerAll();
     table.pull(-110);
@@ -319,7 +320,7 @@ void BilliardsWorkspaceTest::controlsStayEnabledDuringAPull() {
 
     QVERIFY(table.host.find<SegmentedPicker>(QStringLiteral("tester.billiards.hold"))->isEnabled());
     QVERIFY(table.host.find<QCheckBox>(QStringLiteral("tester.billiards.releaseImpulse"))->isEnabled());
-    QVERIFY(table.host.find<QToolButton>(QStringLiteral("tester.billiards.curve"))->isEnabled());
+    QVERIFY(table.host.find<QAbstractButton>(QStringLiteral("tester.billiards.curve"))->isEnabled());
     QVERIFY(table.host.find<QSlider>(QStringLiteral("tester.billiards.exponent"))->isEnabled());
     const QString high = QStringLiteral("tester.billiards.curve.high.intensity");
     QVERIFY(curveRowSlider(table.host, high)->isEnabled());

@@ -81,7 +81,7 @@ QSize GesturePad::contentSize() const {
             std::max({textWidth, title.horizontalAdvance(t.title), subtitle.horizontalAdvance(t.subtitle)});
     }
     const int textHeight = title.height() + lineGap + subtitle.height();
-    return QSize(glyphSide + glyphGap + textWidth, std::max(glyphSide, textHeight));
+    return QSize(glyphSide + glyphGap + textWidth + 2, std::max(glyphSide, textHeight));
 }
 
 QSize GesturePad::sizeHint() const {

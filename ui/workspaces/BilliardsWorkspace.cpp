@@ -3,17 +3,16 @@
 #include "core/Types.h"
 #include "ui/BuildingBlocks.h"
 #include "ui/pads/CuePad.h"
+#include "ui/workspaces/Disclosure.h"
 #include "ui/workspaces/SegmentedPicker.h"
 #include "ui/workspaces/TensionCurveEditor.h"
 #include "ui/workspaces/WorkspaceKit.h"
 
 #include <QCheckBox>
-#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
 #include <QSignalBlocker>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace vibrelle::ui {
@@ -23,41 +22,6 @@ constexpr int chargeSteps = 1000;
 
 QString holdBehaviorCaseName(HoldBehavior behavior) {
     return behavior == HoldBehavior::maintain ? QStringLiteral("maintain") : QStringLiteral("pause");
-}
-
-// A collapsed-by-default disclosure: a toggle with an arrow and the content below it.
-QWidget *disclosure(const QString &title, QWidget *content, QWidget *parent) {
-    auto *group = new QWidget(parent);
-    auto *stack = new QVBoxLayout(group);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(0);
-
-    auto *toggle = new QToolButton(group);
-    toggle->setObjectName(QStringLiteral("tester.billiards.curve"));
-    toggle->setText(title);
-    toggle->setAccessibleName(title);
-    toggle->setFont(pixelFont(12, QFont::Medium));
-    toggle->setCheckable(true);
-    toggle->setChecked(false);
-    toggle->setAutoRaise(true);
-    toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    toggle->setArrowType(Qt::RightArrow);
-    toggle->setFocusPolicy(Qt::StrongFocus);
-    stack->addWidget(toggle, 0, Qt::AlignLeft);
-
-    auto *body = new QWidget(group);
-    body->setObjectName(QStringLiteral("tester.billiards.curve.content"));
-    auto *bodyLayout = new QVBoxLayout(body);
-    bodyLayout->setContentsMargins(0, 16, 0, 0);
-    bodyLayout->addWidget(content);
-    body->setVisible(false);
-    stack->addWidget(body);
-
-    QObject::connect(toggle, &QToolButton::toggled, group, [toggle, body](bool open) {
-        toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        body->setVisible(open);
-    });
-    return group;
 }
 
 } // namespace
@@ -128,13 +92,12 @@ BilliardsWorkspace::BilliardsWorkspace(TesterController *controller, ViewState *
         }
     });
     cardStack->addWidget(m_holdBehavior);
-    auto *divider = new QFrame(card);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setFrameShadow(QFrame::Plain);
-    setTone(divider, Tone::tertiary);
-    cardStack->addWidget(divider);
-    cardStack->addWidget(disclosure(QStringLiteral("Curva e valori iniziali/finali"),
-                                    new TensionCurveEditor(controller), card));
+    cardStack->addWidget(hairline(Qt::Horizontal, card));
+    auto *curve = new Disclosure(QStringLiteral("Curva e valori iniziali/finali"),
+                                 new TensionCurveEditor(controller), 16, card);
+    curve->toggle()->setObjectName(QStringLiteral("tester.billiards.curve"));
+    curve->body()->setObjectName(QStringLiteral("tester.billiards.curve.content"));
+    cardStack->addWidget(curve);
     column->addWidget(panel(card));
 
     column->addWidget(

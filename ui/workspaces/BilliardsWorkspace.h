@@ -9,7 +9,6 @@
 class QCheckBox;
 class QLabel;
 class QProgressBar;
-class QToolButton;
 
 namespace vibrelle::ui {
 

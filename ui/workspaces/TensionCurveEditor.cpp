@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
-#include <QPainter>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -145,22 +144,6 @@ int exponentPosition(double exponent) {
     return static_cast<int>(std::lround((hundredths - exponentMinimumHundredths) / exponentStepHundredths));
 }
 
-// The hairline between the two columns.
-class ColumnRule final : public QWidget {
-public:
-    explicit ColumnRule(QWidget *parent = nullptr)
-        : QWidget(parent) {
-        setFixedWidth(1);
-        setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), TesterPalette::withAlpha(TesterPalette::secondary(palette()), 0.15 / 0.6));
-    }
-};
-
 } // namespace
 
 TensionCurveEditor::TensionCurveEditor(TesterController *controller, QWidget *parent)
@@ -207,7 +190,7 @@ TensionCurveEditor::TensionCurveEditor(TesterController *controller, QWidget *pa
                               &TensionCurve::lowIntensity, &TensionCurve::lowCadence,
                               &TensionCurve::lowSharpness),
                        1, Qt::AlignTop);
-    columns->addWidget(new ColumnRule(this));
+    columns->addWidget(hairline(Qt::Vertical, this));
     columns->addWidget(column(QStringLiteral("FINE"), QStringLiteral("tester.billiards.curve.high"),
                               &TensionCurve::highIntensity, &TensionCurve::highCadence,
                               &TensionCurve::highSharpness),

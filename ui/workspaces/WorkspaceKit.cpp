@@ -3,23 +3,96 @@
 #include "ui/Glyphs.h"
 
 #include <QIcon>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
+#include <QStyleOptionButton>
 
 namespace vibrelle::ui {
 namespace {
 
-// Pixmaps per mode: the glyph's own disabled mode only fades the colour, which leaves
-// white nearly invisible on a disabled (grey) button.
-QIcon buttonGlyph(const QString &symbolName, const QColor &normal, const QColor &disabled) {
-    QIcon icon;
-    const QIcon normalGlyph = glyph(symbolName, normal);
-    const QIcon disabledGlyph = glyph(symbolName, disabled);
-    for (const int side : {12, 16, 24, 32, 48}) {
-        icon.addPixmap(normalGlyph.pixmap(QSize(side, side)), QIcon::Normal);
-        icon.addPixmap(disabledGlyph.pixmap(QSize(side, side)), QIcon::Disabled);
+// A push button filled with the accent. It sizes itself like any push button (text and
+// icon through the style) and paints its own face, so it looks the same in every style.
+class ProminentButton final : public QPushButton {
+public:
+    ProminentButton(const QString &text, const QString &symbolName, QWidget *parent)
+        : QPushButton(text, parent)
+        , m_symbolName(symbolName) {
+        setAutoDefault(false);
+        setAttribute(Qt::WA_Hover);
+        if (!symbolName.isEmpty()) {
+            setIcon(glyph(symbolName, Qt::white)); // for the size hint; painted below
+            setIconSize(QSize(glyphSide, glyphSide));
+        }
     }
-    return icon;
-}
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF face = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+        QPainterPath shape;
+        shape.addRoundedRect(face, 6, 6);
+
+        QColor fill = TesterPalette::violet();
+        QColor ink = Qt::white;
+        if (!isEnabled()) {
+            fill = palette().color(QPalette::Disabled, QPalette::Button);
+            ink = palette().color(QPalette::Disabled, QPalette::ButtonText);
+        } else if (isDown()) {
+            fill = fill.darker(118);
+        } else if (underMouse()) {
+            fill = fill.lighter(110);
+        }
+        painter.fillPath(shape, fill);
+        if (!isEnabled()) {
+            painter.setPen(QPen(TesterPalette::withAlpha(TesterPalette::secondary(palette()), 0.4), 1));
+            painter.drawPath(shape);
+        }
+        if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+            painter.setPen(QPen(TesterPalette::withAlpha(TesterPalette::violet(), 0.55), 2));
+            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 7, 7);
+        }
+
+        const QFontMetrics metrics = fontMetrics();
+        const bool hasGlyph = !m_symbolName.isEmpty();
+        const int textWidth = metrics.horizontalAdvance(text());
+        const int contentWidth = textWidth + (hasGlyph ? glyphSide + glyphGap : 0);
+        int x = (width() - contentWidth) / 2;
+        if (hasGlyph) {
+            paintGlyph(painter, QRectF(x, (height() - glyphSide) / 2.0, glyphSide, glyphSide), m_symbolName,
+                       ink);
+            x += glyphSide + glyphGap;
+        }
+        painter.setPen(ink);
+        painter.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+    }
+
+private:
+    static constexpr int glyphSide = 11;
+    static constexpr int glyphGap = 5;
+    QString m_symbolName;
+};
+
+class Hairline final : public QWidget {
+public:
+    Hairline(Qt::Orientation orientation, QWidget *parent)
+        : QWidget(parent) {
+        if (orientation == Qt::Horizontal) {
+            setFixedHeight(1);
+            setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        } else {
+            setFixedWidth(1);
+            setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), TesterPalette::withAlpha(palette().color(QPalette::WindowText), 0.15));
+    }
+};
 
 } // namespace
 
@@ -42,19 +115,11 @@ QLabel *smallHeading(const QString &text, QWidget *parent) {
 }
 
 QPushButton *prominentButton(const QString &text, const QString &symbolName, QWidget *parent) {
-    auto *button = new QPushButton(text, parent);
-    QPalette palette = button->palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Button, TesterPalette::violet());
-        palette.setColor(group, QPalette::ButtonText, Qt::white);
-    }
-    button->setPalette(palette);
-    if (!symbolName.isEmpty()) {
-        button->setIcon(
-            buttonGlyph(symbolName, Qt::white, palette.color(QPalette::Disabled, QPalette::ButtonText)));
-        button->setIconSize(QSize(12, 12));
-    }
-    return button;
+    return new ProminentButton(text, symbolName, parent);
+}
+
+QWidget *hairline(Qt::Orientation orientation, QWidget *parent) {
+    return new Hairline(orientation, parent);
 }
 
 QPushButton *standardButton(const QString &text, QWidget *parent) {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
+#include <QWidget>
 
 namespace vibrelle::ui {
 
@@ -20,6 +21,9 @@ QLabel *smallHeading(const QString &text, QWidget *parent = nullptr);
 
 // The prominent button: filled with the accent, white label and glyph.
 QPushButton *prominentButton(const QString &text, const QString &symbolName, QWidget *parent = nullptr);
+
+// A thin separating line, horizontal or vertical, in a faint shade of the text colour.
+QWidget *hairline(Qt::Orientation orientation, QWidget *parent = nullptr);
 
 // A standard push button.
 QPushButton *standardButton(const QString &text, QWidget *parent = nullptr);
