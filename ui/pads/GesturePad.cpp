@@ -110,8 +110,10 @@ void GesturePad::paintEvent(QPaintEvent *) {
     const QFontMetrics subtitle(subtitleFont);
     const QRect area = rect().adjusted(contentMargin, contentMargin, -contentMargin, -contentMargin);
     const int available = std::max(0, area.width() - glyphSide - glyphGap);
-    const int textWidth = std::min(
-        available, std::max(title.horizontalAdvance(now.title), subtitle.horizontalAdvance(now.subtitle)));
+    // Advances are rounded; a pixel or two of slack keeps a text that fits from being elided.
+    const int textWidth =
+        std::min(available,
+                 std::max(title.horizontalAdvance(now.title), subtitle.horizontalAdvance(now.subtitle)) + 2);
     const int textHeight = title.height() + lineGap + subtitle.height();
     const int contentWidth = glyphSide + glyphGap + textWidth;
     const int left = area.left() + std::max(0, (area.width() - contentWidth) / 2);

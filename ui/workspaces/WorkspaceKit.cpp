@@ -71,6 +71,7 @@ protected:
 private:
     static constexpr int glyphSide = 11;
     static constexpr int glyphGap = 5;
+    static constexpr int horizontalPadding = 14;
     QString m_symbolName;
 };
 
