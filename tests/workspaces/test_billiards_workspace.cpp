@@ -82,6 +82,8 @@ private Q_SLOTS:
     void pullOf110PointsChargesHalfAndShoots();
     void pullToTheRightKeepsTheCueAtRest();
     void escapeDuringAPullCancelsTheShot();
+    void losingTheForegroundCancelsTheShot();
+    void aReleaseNeverSeenEndsTheDrag();
     void restingFingerPausesWithPauseOnHold();
     void releaseImpulseSwitch();
     void exponentFollowsTheLocale_data();
@@ -182,6 +184,70 @@ void BilliardsWorkspaceTest::escapeDuringAPullCancelsTheShot() {
     QCOMPARE(table.host.wire().paths(),
              (QStringList{QStringLiteral("/v1/resonance"), QStringLiteral("/v1/stop")}));
     QVERIFY(!table.host.viewState.cueInteractionActive());
+}
+
+void BilliardsWorkspaceTest::losingTheForegroundCancelsTheShot() {
+    // What the window does when the application is about to lose the foreground.
+    const auto deactivate = [](Table &table) {
+        table.host.viewState.setCueInteractionActive(false);
+        table.host.controller().stopOnDeactivation(QStringLiteral("il tester ha perso il primo piano"));
+    };
+
+    {
+        // The drag goes on while the stop is under way: its next movement asks for a new
+        // cue drag, is refused, and the rest of the drag drives nothing.
+        Table table;
+        table.press(QPoint(400, 76));
+        table.answerAll();
+        table.pull(-110);
+        deactivate(table);
+        QCOMPARE(table.pad->hintText(), idleHint);
+        table.pull(-10);
+        QCOMPARE(table.charge->text(), QStringLiteral("0%"));
+        table.answerAll();
+        table.pull(-10);
+        table.release();
+        table.answerAll();
+        table.host.settle(throttle);
+        QCOMPARE(table.host.wire().paths(),
+                 (QStringList{QStringLiteral("/v1/resonance"), QStringLiteral("/v1/stop")}));
+    }
+    {
+        // Back in the foreground once the stop has completed: the next movement of the same
+        // drag begins a new cue drag.
+        Table table;
+        table.press(QPoint(400, 76));
+        table.answerAll();
+        table.pull(-110);
+        deactivate(table);
+        table.answerAll();
+        table.pull(-10);
+        QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/resonance"));
+        QVERIFY(table.host.controller().cueDragging());
+        QCOMPARE(table.pad->hintText(), pullingHint);
+        table.release();
+    }
+}
+
+void BilliardsWorkspaceTest::aReleaseNeverSeenEndsTheDrag() {
+    Table table;
+    table.press(QPoint(400, 76));
+    table.answerAll();
+    table.pull(-110);
+    table.host.settle(throttle);
+    table.answerAll();
+
+    // The pointer comes back over the table with no button held.
+    QMouseEvent move(QEvent::MouseMove, QPointF(250, 80), table.pad->mapToGlobal(QPointF(250, 80)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(table.pad, &move);
+    QVERIFY(!table.host.viewState.cueInteractionActive());
+    QVERIFY(!table.host.controller().cueDragging());
+    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/stop"));
+    // It counts as a release: the shot follows the stop.
+    table.answerAll();
+    table.host.settle(throttle);
+    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/impulses"));
 }
 
 void BilliardsWorkspaceTest::restingFingerPausesWithPauseOnHold() {

@@ -102,6 +102,7 @@ private Q_SLOTS:
 
     void gesturePadPressAndRelease();
     void gesturePadFillFollowsTheWantedGesture();
+    void gesturePadEndsTheDragWhenThePointerIsLost();
     void continuousGestureButton();
     void gestureButtonWaitsForOtherResonances();
     void padPressDuringAStatusRequestStartsOnALaterMovement();
@@ -357,6 +358,31 @@ void ResonanceWorkspaceTest::gesturePadFillFollowsTheWantedGesture() {
     QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(40, 50));
     host.settle();
     QCOMPARE(pixelAt(host.window, pad, emptySpot), idle);
+}
+
+void ResonanceWorkspaceTest::gesturePadEndsTheDragWhenThePointerIsLost() {
+    WorkspaceHost host(Section::resonance);
+    host.viewState.setResonancePage(ResonancePage::gesture);
+    auto *pad = host.find<GesturePad>(QStringLiteral("tester.gesture.pad"));
+
+    // A move with no button held: the release happened where we could not see it.
+    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(40, 50));
+    host.wire().replyOk();
+    host.settle();
+    QMouseEvent move(QEvent::MouseMove, QPointF(60, 50), pad->mapToGlobal(QPointF(60, 50)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(pad, &move);
+    QVERIFY(!pad->isPressed());
+    QCOMPARE(host.wire().last().path(), QStringLiteral("/v1/stop"));
+    host.wire().replyOk();
+    host.settle();
+
+    // Leaving the page in the middle of a drag ends it too.
+    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(40, 50));
+    QCOMPARE(host.wire().last().path(), QStringLiteral("/v1/resonance"));
+    host.viewState.setResonancePage(ResonancePage::timed);
+    QVERIFY(!pad->isPressed());
+    QVERIFY(!host.controller().gestureWanted());
 }
 
 void ResonanceWorkspaceTest::continuousGestureButton() {
