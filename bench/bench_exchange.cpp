@@ -1,0 +1,368 @@
+// bench-exchange: the tester's own controller and HTTP transport against vibrelle-sim.
+//
+//   bench-exchange stream   [--seconds S] [--latency-ms L]
+//       A controlled resonance whose intensity changes once per millisecond for S seconds
+//       (default 5): updates per second, the smallest spacing between two sends, and the
+//       delay from a change to the first update that carries it (p50, p99).
+//   bench-exchange memory   [--seconds S]
+//       The same stream for S seconds (default 60): resident memory after start-up, and
+//       every 10 s of the stream.
+//   bench-exchange overhead [--count N]
+//       N status exchanges (default 400): the tester's measured response time minus the
+//       sim's own handling time (p50, p99), and the same for curl over one keep-alive
+//       connection.
+//
+// Every figure is printed as one line "name | value | unit | notes".
+
+#include "api/NetworkTransport.h"
+#include "core/TesterController.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+using namespace vibrelle;
+
+namespace {
+
+double nowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    const auto index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    return values[std::min(index, values.size() - 1)];
+}
+
+qint64 residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return -1;
+}
+
+void row(const QString &name, double value, const QString &unit, const QString &notes = {}) {
+    std::printf("%s | %.3f | %s | %s\n", qPrintable(name), value, qPrintable(unit), qPrintable(notes));
+    std::fflush(stdout);
+}
+
+// Records when each request left and when its outcome came back.
+class RecordingTransport final : public HttpTransport {
+public:
+    struct Exchange {
+        QString path;
+        QByteArray body;
+        double sentMs = 0;
+        double doneMs = -1;
+    };
+
+    RecordingTransport()
+        : m_inner(std::make_unique<NetworkTransport>()) {}
+
+    void send(const HttpRequest &request, Completion done) override {
+        const auto index = m_exchanges.size();
+        m_exchanges.push_back({request.url.path(), request.body.value_or(QByteArray()), nowMs(), -1});
+        m_inner->send(request, [this, index, done = std::move(done)](const HttpOutcome &outcome) {
+            m_exchanges[index].doneMs = nowMs();
+            done(outcome);
+        });
+    }
+
+    const std::vector<Exchange> &exchanges() const { return m_exchanges; }
+
+private:
+    std::unique_ptr<NetworkTransport> m_inner;
+    std::vector<Exchange> m_exchanges;
+};
+
+// A vibrelle-sim child process on a free port, its JSON timeline collected.
+class Sim {
+public:
+    explicit Sim(QStringList extra) {
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { read(); });
+        const QString dir = qEnvironmentVariable("VIBRELLE_BIN_DIR", QCoreApplication::applicationDirPath());
+        m_process.start(dir + QStringLiteral("/vibrelle-sim"),
+                        QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--json")} +
+                            extra);
+        QElapsedTimer waited;
+        waited.start();
+        while (m_port == 0 && waited.elapsed() < 10000 && m_process.state() != QProcess::NotRunning) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        }
+        if (m_port == 0) {
+            std::fprintf(stderr, "cannot start vibrelle-sim in %s\n", qPrintable(dir));
+            std::exit(1);
+        }
+    }
+    ~Sim() {
+        m_process.terminate();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+    const std::vector<QJsonObject> &events() const { return m_events; }
+
+private:
+    void read() {
+        m_buffer += m_process.readAllStandardOutput();
+        qsizetype newline;
+        while ((newline = m_buffer.indexOf('\n')) >= 0) {
+            const QByteArray line = m_buffer.left(newline);
+            m_buffer.remove(0, newline + 1);
+            if (m_port == 0 && line.startsWith("listening on http://127.0.0.1:")) {
+                m_port = static_cast<quint16>(line.mid(line.lastIndexOf(':') + 1).toUInt());
+                continue;
+            }
+            m_events.push_back(QJsonDocument::fromJson(line).object());
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_buffer;
+    quint16 m_port = 0;
+    std::vector<QJsonObject> m_events;
+};
+
+void spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!condition() && waited.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    }
+    return condition();
+}
+
+struct Stream {
+    std::vector<double> changeMs;
+    std::vector<double> rssKiB;
+};
+
+// Runs a controlled resonance while intensity changes every millisecond.
+Stream runStream(TesterController &controller, int seconds, bool sampleMemory) {
+    Stream stream;
+    controller.controlledResonance();
+    if (!waitFor([&] { return controller.effectRunning(); }, 3000)) {
+        std::fprintf(stderr, "the controlled resonance did not start: %s\n", qPrintable(controller.status()));
+        std::exit(1);
+    }
+    QTimer changer;
+    changer.setTimerType(Qt::PreciseTimer);
+    int step = 0;
+    QObject::connect(&changer, &QTimer::timeout, [&] {
+        ++step;
+        controller.setIntensity(0.1 + 0.8 * ((step % 1000) / 1000.0));
+        stream.changeMs.push_back(nowMs());
+    });
+    changer.start(1);
+    if (sampleMemory) {
+        stream.rssKiB.push_back(static_cast<double>(residentKiB()));
+        for (int s = 10; s <= seconds; s += 10) {
+            spin(10000);
+            stream.rssKiB.push_back(static_cast<double>(residentKiB()));
+        }
+    } else {
+        spin(seconds * 1000);
+    }
+    changer.stop();
+    controller.stop();
+    waitFor([&] { return !controller.busy() && !controller.effectRunning(); }, 3000);
+    return stream;
+}
+
+int streamMode(int seconds, int latencyMs) {
+    Sim sim(latencyMs > 0 ? QStringList{QStringLiteral("--latency-ms"), QString::number(latencyMs)}
+                          : QStringList{});
+    auto transport = std::make_unique<RecordingTransport>();
+    RecordingTransport *recorder = transport.get();
+    TesterController controller(sim.base(), std::move(transport), std::make_shared<SystemTimeSource>());
+    waitFor([&] { return !controller.busy(); }, 3000);
+
+    const Stream stream = runStream(controller, seconds, false);
+    std::vector<double> updates;
+    std::vector<double> sends;
+    for (const auto &exchange : recorder->exchanges()) {
+        // The throttle spaces the start and every live update; the status request before
+        // and the stop after the stream are not part of it.
+        if (exchange.path == QLatin1String("/v1/resonance")) {
+            sends.push_back(exchange.sentMs);
+        }
+        if (exchange.path == QLatin1String("/v1/resonance/update")) {
+            sends.push_back(exchange.sentMs);
+            updates.push_back(exchange.sentMs);
+        }
+    }
+    double smallest = 1e9;
+    for (size_t i = 1; i < sends.size(); ++i) {
+        smallest = std::min(smallest, sends[i] - sends[i - 1]);
+        if (sends[i] - sends[i - 1] < 50) {
+            std::fprintf(stderr, "note: sends %zu and %zu only %.3f ms apart\n", i - 1, i, sends[i] - sends[i - 1]);
+        }
+    }
+    // Each update carries the latest value, so a change reaches the service with the
+    // first update that leaves after it.
+    std::vector<double> delays;
+    size_t next = 0;
+    for (double change : stream.changeMs) {
+        while (next < updates.size() && updates[next] < change) {
+            ++next;
+        }
+        if (next < updates.size()) {
+            delays.push_back(updates[next] - change);
+        }
+    }
+    const QString tag = latencyMs > 0 ? QStringLiteral(" (sim +%1 ms)").arg(latencyMs) : QString();
+    row(QStringLiteral("stream updates/s") + tag, static_cast<double>(updates.size()) / seconds,
+        QStringLiteral("1/s"), QStringLiteral("%1 changes in %2 s").arg(stream.changeMs.size()).arg(seconds));
+    row(QStringLiteral("stream smallest spacing") + tag, smallest, QStringLiteral("ms"),
+        QStringLiteral("start and updates"));
+    row(QStringLiteral("stream change→update p50") + tag, percentile(delays, 0.5), QStringLiteral("ms"));
+    row(QStringLiteral("stream change→update p99") + tag, percentile(delays, 0.99), QStringLiteral("ms"));
+    return 0;
+}
+
+int memoryMode(int seconds) {
+    Sim sim({});
+    TesterController controller(sim.base(), std::make_unique<RecordingTransport>(),
+                                std::make_shared<SystemTimeSource>());
+    waitFor([&] { return !controller.busy(); }, 3000);
+    const double startup = static_cast<double>(residentKiB());
+    const Stream stream = runStream(controller, seconds, true);
+    row(QStringLiteral("RSS after start-up"), startup / 1024.0, QStringLiteral("MiB"),
+        QStringLiteral("controller + transport, no window"));
+    for (size_t i = 1; i < stream.rssKiB.size(); ++i) {
+        row(QStringLiteral("RSS after %1 s of stream").arg(i * 10), stream.rssKiB[i] / 1024.0,
+            QStringLiteral("MiB"));
+    }
+    if (stream.rssKiB.size() >= 3) {
+        row(QStringLiteral("RSS growth 10 s → %1 s").arg((stream.rssKiB.size() - 1) * 10),
+            (stream.rssKiB.back() - stream.rssKiB[1]) / 1024.0, QStringLiteral("MiB"));
+    }
+    return 0;
+}
+
+int overheadMode(int count) {
+    Sim sim({});
+    auto transport = std::make_unique<RecordingTransport>();
+    RecordingTransport *recorder = transport.get();
+    TesterController controller(sim.base(), std::move(transport), std::make_shared<SystemTimeSource>());
+    for (int i = 0; i < count; ++i) {
+        waitFor([&] { return !controller.busy(); }, 3000);
+        controller.verifyConnection();
+    }
+    waitFor([&] { return !controller.busy(); }, 3000);
+    spin(200);
+
+    std::vector<double> handling;
+    for (const auto &event : sim.events()) {
+        if (event.value(QLatin1String("event")).toString() == QLatin1String("request")) {
+            handling.push_back(event.value(QLatin1String("handlingMs")).toDouble());
+        }
+    }
+    std::vector<double> overhead;
+    const auto &exchanges = recorder->exchanges();
+    for (size_t i = 1; i < exchanges.size() && i < handling.size(); ++i) { // the first opens the connection
+        overhead.push_back(exchanges[i].doneMs - exchanges[i].sentMs - handling[i]);
+    }
+    row(QStringLiteral("tester exchange overhead p50"), percentile(overhead, 0.5), QStringLiteral("ms"),
+        QStringLiteral("%1 status requests").arg(overhead.size()));
+    row(QStringLiteral("tester exchange overhead p99"), percentile(overhead, 0.99), QStringLiteral("ms"));
+
+    // curl over one keep-alive connection: all URLs in one invocation.
+    const size_t before = handling.size();
+    QStringList arguments{QStringLiteral("-s"),
+                          QStringLiteral("-H"),
+                          QStringLiteral("X-VBL-Client: BENCH"),
+                          QStringLiteral("-H"),
+                          QStringLiteral("X-VBL-Client-Name: curl"),
+                          QStringLiteral("-w"),
+                          QStringLiteral("%{time_total}\\n")};
+    for (int i = 0; i < count; ++i) {
+        arguments << QStringLiteral("-o") << QStringLiteral("/dev/null")
+                  << sim.base() + QStringLiteral("/v1/status");
+    }
+    QProcess curl;
+    curl.start(QStringLiteral("curl"), arguments);
+    if (!curl.waitForStarted(5000)) {
+        row(QStringLiteral("curl exchange overhead p50"), 0, QStringLiteral("ms"),
+            QStringLiteral("curl not found"));
+        return 0;
+    }
+    waitFor([&] { return curl.state() == QProcess::NotRunning; }, 60000);
+    spin(200);
+    const QList<QByteArray> totals = curl.readAllStandardOutput().split('\n');
+    std::vector<double> curlHandling;
+    for (size_t i = 0; i < sim.events().size(); ++i) {
+        const QJsonObject &event = sim.events()[i];
+        if (event.value(QLatin1String("event")).toString() == QLatin1String("request") &&
+            event.value(QLatin1String("client")).toString() == QLatin1String("curl")) {
+            curlHandling.push_back(event.value(QLatin1String("handlingMs")).toDouble());
+        }
+    }
+    Q_UNUSED(before);
+    std::vector<double> curlOverhead;
+    for (qsizetype i = 1; i < totals.size() && static_cast<size_t>(i) < curlHandling.size(); ++i) {
+        if (!totals[i].isEmpty()) {
+            curlOverhead.push_back(totals[i].toDouble() * 1000.0 - curlHandling[static_cast<size_t>(i)]);
+        }
+    }
+    row(QStringLiteral("curl exchange overhead p50"), percentile(curlOverhead, 0.5), QStringLiteral("ms"),
+        QStringLiteral("one keep-alive connection, %1 requests").arg(curlOverhead.size()));
+    row(QStringLiteral("curl exchange overhead p99"), percentile(curlOverhead, 0.99), QStringLiteral("ms"));
+    return 0;
+}
+
+int option(const QStringList &arguments, const QString &name, int fallback) {
+    const qsizetype index = arguments.indexOf(name);
+    return index >= 0 && index + 1 < arguments.size() ? arguments[index + 1].toInt() : fallback;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    const QString mode = arguments.value(1);
+    if (mode == QLatin1String("stream")) {
+        return streamMode(std::clamp(option(arguments, QStringLiteral("--seconds"), 5), 1, 600),
+                          std::clamp(option(arguments, QStringLiteral("--latency-ms"), 0), 0, 1000));
+    }
+    if (mode == QLatin1String("memory")) {
+        return memoryMode(std::clamp(option(arguments, QStringLiteral("--seconds"), 60), 20, 3600));
+    }
+    if (mode == QLatin1String("overhead")) {
+        return overheadMode(std::clamp(option(arguments, QStringLiteral("--count"), 400), 10, 10000));
+    }
+    std::fprintf(stderr,
+                 "usage: bench-exchange stream [--seconds S] [--latency-ms L] | memory [--seconds S] | "
+                 "overhead [--count N]\n");
+    return 2;
+}
