@@ -78,7 +78,6 @@ class BilliardsWorkspaceTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void restingTable();
     void pullOf110PointsChargesHalfAndShoots();
     void pullToTheRightKeepsTheCueAtRest();
     void escapeDuringAPullCancelsTheShot();
@@ -91,18 +90,6 @@ private Q_SLOTS:
     void curveEditorEditsTheCurve();
     void controlsStayEnabledDuringAPull();
 };
-
-void BilliardsWorkspaceTest::restingTable() {
-    Table table;
-    QCOMPARE(table.pad->height(), 164);
-    QCOMPARE(table.pad->hintText(), idleHint);
-    QCOMPARE(table.charge->text(), QStringLiteral("0%"));
-    QCOMPARE(table.chargeBar->value(), 0);
-    QCOMPARE(table.chargeBar->accessibleName(), QStringLiteral("Carica della stecca"));
-    QVERIFY(!table.pad->accessibleName().isEmpty());
-    QVERIFY(!table.pad->accessibleDescription().isEmpty());
-    QVERIFY(!table.host.viewState.cueInteractionActive());
-}
 
 void BilliardsWorkspaceTest::pullOf110PointsChargesHalfAndShoots() {
     Table table;

@@ -15,8 +15,6 @@ class ImpulseWorkspaceTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void cardsShowTheirStyle_data();
-    void cardsShowTheirStyle();
     void clickOnACardSendsItsStyle_data();
     void clickOnACardSendsItsStyle();
     void wholeRoundedCardIsTheHitArea();
@@ -24,42 +22,6 @@ private Q_SLOTS:
     void requestInFlightDisablesCardsAndSequence();
     void sequenceButtonSendsTheSequence();
 };
-
-void ImpulseWorkspaceTest::cardsShowTheirStyle_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("detail");
-    QTest::addColumn<double>("softness");
-    QTest::addColumn<QString>("tooltip");
-    QTest::newRow("crisp") << "tester.impulses.crisp"
-                           << "Secco"
-                           << "Netto e deciso" << 0.0 << "Invia un impulso secco";
-    QTest::newRow("natural") << "tester.impulses.natural"
-                             << "Naturale"
-                             << "Equilibrato" << 0.5 << "Invia un impulso naturale";
-    QTest::newRow("soft") << "tester.impulses.soft"
-                          << "Morbido"
-                          << "Più delicato" << 1.0 << "Invia un impulso morbido";
-}
-
-void ImpulseWorkspaceTest::cardsShowTheirStyle() {
-    QFETCH(QString, name);
-    QFETCH(QString, title);
-    QFETCH(QString, detail);
-    QFETCH(double, softness);
-    QFETCH(QString, tooltip);
-
-    WorkspaceHost host(Section::impulses);
-    auto *card = host.find<ImpulseCard>(name);
-    QCOMPARE(card->text(), title);
-    QCOMPARE(card->detail(), detail);
-    QCOMPARE(card->softness(), softness);
-    QCOMPARE(card->toolTip(), tooltip);
-    // The three cards share the row equally.
-    auto *first = host.find<ImpulseCard>(QStringLiteral("tester.impulses.crisp"));
-    QVERIFY(qAbs(card->width() - first->width()) <= 1);
-    QVERIFY(card->height() >= card->sizeHint().height());
-}
 
 void ImpulseWorkspaceTest::clickOnACardSendsItsStyle_data() {
     QTest::addColumn<QString>("name");

@@ -17,14 +17,12 @@ private Q_SLOTS:
     void traceDipsBelowBaselineOnlyWhenCrisp_data();
     void traceDipsBelowBaselineOnlyWhenCrisp();
     void tracePathStartsOnBaselineAndRunsThroughEveryPoint();
-    void traceScalesWithItsBox();
 
     void cuePadGeometry_data();
     void cuePadGeometry();
     void cuePadKeepsTheCueWithinItsTravel_data();
     void cuePadKeepsTheCueWithinItsTravel();
     void cuePadSightsAndRail();
-    void cuePadHints();
 };
 
 namespace {
@@ -114,15 +112,6 @@ void WorkspaceShapesTest::tracePathStartsOnBaselineAndRunsThroughEveryPoint() {
     }
 }
 
-void WorkspaceShapesTest::traceScalesWithItsBox() {
-    const QList<QPointF> small = impulseTracePoints(0.5, QSizeF(100, 20));
-    const QList<QPointF> large = impulseTracePoints(0.5, QSizeF(300, 60));
-    for (int i = 0; i < small.size(); ++i) {
-        QVERIFY(qAbs(large.at(i).x() - 3 * small.at(i).x()) < 1e-9);
-        QVERIFY(qAbs(large.at(i).y() - 3 * small.at(i).y()) < 1e-9);
-    }
-}
-
 void WorkspaceShapesTest::cuePadGeometry_data() {
     QTest::addColumn<double>("charge");
     QTest::addColumn<double>("pulledBack");
@@ -175,13 +164,6 @@ void WorkspaceShapesTest::cuePadSightsAndRail() {
     const CuePadGeometry narrow = vibrelle::ui::cuePadGeometry(300, 0);
     QCOMPARE(narrow.ballCenter.x(), 207.0);
     QCOMPARE(narrow.sights.at(2), QPointF(287, 13));
-}
-
-void WorkspaceShapesTest::cuePadHints() {
-    QCOMPARE(cuePadHint(false, false), QStringLiteral("←  Premi e tira la stecca a sinistra"));
-    QCOMPARE(cuePadHint(false, true), QStringLiteral("←  Premi e tira la stecca a sinistra"));
-    QCOMPARE(cuePadHint(true, false), QStringLiteral("Tira a sinistra · rilascia per tirare"));
-    QCOMPARE(cuePadHint(true, true), QStringLiteral("Tensione in pausa · muovi per riprendere"));
 }
 
 QTEST_APPLESS_MAIN(WorkspaceShapesTest)
