@@ -439,9 +439,11 @@ void TesterController::complete(Command command, bool succeeded, double duration
     }
 
     if (!succeeded && command != Command::status) {
-        // The automatic stop after a failed effect request.
+        // The automatic stop after a failed effect request. Like stop(), it also drops the
+        // cue's charge, so an abandoned drag does not keep showing its tension.
         stopEffectTimers();
         publish(m_cueDragging, false);
+        publish(m_cueCharge, 0.0);
         m_pendingReleaseImpulse.reset();
         publish(m_gestureWanted, false);
         publish(m_continuousGesture, false);

@@ -455,6 +455,8 @@ void CueDragTest::failedStartEndsTheDrag() {
     f.transport->replyJson(
         409, QJsonObject{{QStringLiteral("ok"), false}, {QStringLiteral("error"), QStringLiteral("busy")}});
     QVERIFY(!f.c().cueDragging());
+    // An abandoned drag shows no leftover charge.
+    QCOMPARE(f.c().cueCharge(), 0.0);
     QCOMPARE(f.c().status(), QStringLiteral("409: busy"));
     QCOMPARE(f.last().path, paths::stop);
     f.c().updateCueDrag(150);
