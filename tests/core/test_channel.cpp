@@ -211,7 +211,7 @@ void TestChannel::constructionSendsOneStatusRequest() {
     QCOMPARE(sent.header("X-VBL-Client-Name"), QByteArrayLiteral("API Tester"));
 
     const QRegularExpression uuid(
-        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$"));
+        QStringLiteral("^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$"));
     const QString client = QString::fromLatin1(sent.header("X-VBL-Client"));
     QVERIFY2(uuid.match(client).hasMatch(), qPrintable(client));
     QCOMPARE(client, c.clientID());

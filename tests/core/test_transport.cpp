@@ -101,7 +101,6 @@ private Q_SLOTS:
     void redirectIsNotFollowed_data();
     void redirectIsNotFollowed();
     void cookiesAreNeverSentBack();
-    void proxyEnvironmentIsIgnored();
 
     // --- Failures and limits ----------------------------------------------------------
     void connectionRefusedFailsQuickly();
@@ -292,32 +291,6 @@ void TestTransport::cookiesAreNeverSentBack() {
     for (const RecordedRequest &seen : server.requests()) {
         QVERIFY2(!seen.hasHeader("Cookie"), seen.raw.constData());
     }
-}
-
-void TestTransport::proxyEnvironmentIsIgnored() {
-    // A proxy named by the environment (here a closed local port) must not be used.
-    const QByteArray proxy = "http://127.0.0.1:" + QByteArray::number(closedPort());
-    const QList<QByteArray> names{"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
-    for (const QByteArray &name : names) {
-        qputenv(name.constData(), proxy);
-    }
-    qunsetenv("no_proxy");
-    qunsetenv("NO_PROXY");
-
-    ScriptedServer server;
-    QVERIFY(server.listen());
-    server.setDefault({Behaviour::reply, ScriptedServer::response(200, R"({"ok":true})")});
-    Exchange exchange;
-    {
-        NetworkTransport transport;
-        exchange.start(transport, getStatus(server));
-        QTRY_VERIFY_WITH_TIMEOUT(exchange.outcome.has_value(), patience);
-    }
-    for (const QByteArray &name : names) {
-        qunsetenv(name.constData());
-    }
-    QVERIFY2(!exchange.outcome->failed, qPrintable(exchange.outcome->errorDescription));
-    QCOMPARE(server.requests().size(), 1);
 }
 
 // --- Failures and limits -----------------------------------------------------------------------

@@ -66,7 +66,6 @@ private Q_SLOTS:
     // --- Replies --------------------------------------------------------------------
     void decodeReply_data();
     void decodeReply();
-    void decodeIsPure();
     void statusSummary_data();
     void statusSummary();
 
@@ -451,16 +450,6 @@ void TestWireFormat::decodeReply() {
     if (remaining.isValid()) {
         QCOMPARE(*reply.remainingDurationMs, remaining.toDouble());
     }
-}
-
-void TestWireFormat::decodeIsPure() {
-    const QByteArray body = R"({"ok":true,"message":"uno","emitted":true})";
-    const ServiceReply first = vibrelle::decodeReply(200, body);
-    const ServiceReply second = vibrelle::decodeReply(200, body);
-    QCOMPARE(first.message, second.message);
-    QCOMPARE(first.object, second.object);
-    QCOMPARE(first.emitted, second.emitted);
-    QCOMPARE(first.ok, second.ok);
 }
 
 void TestWireFormat::statusSummary_data() {
