@@ -7,6 +7,7 @@ VIBRELLE_PACKAGES=(
   qt6-base-dev libgl-dev
   fonts-dejavu-core
   libbenchmark-dev
+  desktop-file-utils appstream dpkg-dev curl
 )
 
 vibrelle_missing_packages() {
