@@ -21,7 +21,14 @@ TesterShell::TesterShell(TesterController *controller, std::shared_ptr<TimeSourc
 
     m_window->resize(defaultWidth, defaultHeight);
     m_window->installEventFilter(this);
-    auto *quitShortcut = new QShortcut(QKeySequence::Quit, m_window.get());
+    // Ctrl+Q, plus whatever else the desktop binds to quitting.
+    QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
+    const QKeySequence ctrlQ(Qt::CTRL | Qt::Key_Q);
+    if (!quitKeys.contains(ctrlQ)) {
+        quitKeys.prepend(ctrlQ);
+    }
+    auto *quitShortcut = new QShortcut(m_window.get());
+    quitShortcut->setKeys(quitKeys);
     quitShortcut->setContext(Qt::WindowShortcut);
     connect(quitShortcut, &QShortcut::activated, this, &TesterShell::quit);
 }

@@ -7,7 +7,6 @@
 #include "ui/TesterPalette.h"
 #include "ui/workspaces/Workspaces.h"
 
-#include <QButtonGroup>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -165,7 +164,7 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
     , m_viewState(new ViewState(this)) {
-    setWindowTitle(QString::fromLatin1(windowTitle));
+    setWindowTitle(QString::fromLatin1(applicationTitle));
     setMinimumSize(790, 650);
     setAutoFillBackground(true);
 
@@ -279,11 +278,9 @@ QWidget *TesterView::buildSidebar() {
     auto *caption = textLabel(QStringLiteral("PROVE"), captionFont, Tone::secondary, sidebar);
     caption->setContentsMargins(10, 0, 10, 4);
     tests->addWidget(caption);
-    auto *group = new QButtonGroup(sidebar);
     for (const Section section : allSections) {
         auto *row = new SectionRow(sectionSymbol(section), sectionTitle(section), sidebar);
         row->setObjectName(sectionObjectName(section));
-        group->addButton(row);
         connect(row, &QAbstractButton::clicked, this,
                 [this, section] { m_viewState->setSelectedSection(section); });
         m_sectionRows.insert(section, row);
@@ -526,9 +523,10 @@ void TesterView::refresh() {
 }
 
 void TesterView::announceStatus(const QString &status) {
-    // QLabel reports the new text to assistive technology as a name change of the
-    // status line, so screen readers hear it without the line having focus.
     m_status->setText(status);
+    // The name change reaches screen readers over the accessibility bus even while the
+    // line has no focus; setting the name explicitly sends exactly one such event.
+    m_status->setAccessibleName(status);
 }
 
 } // namespace vibrelle::ui

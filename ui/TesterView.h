@@ -29,7 +29,7 @@ class SectionRow;
 class TesterView final : public QWidget {
     Q_OBJECT
 public:
-    static constexpr const char *windowTitle = "Vibrelle API Tester";
+    static constexpr const char *applicationTitle = "Vibrelle API Tester";
     static constexpr const char *documentationAddress = "https://developer.vibrelle.invalid/local-api/";
     static constexpr const char *publisher = "Vibrelle";
     static constexpr const char *deactivationReason = "il tester ha perso il primo piano";

@@ -4,11 +4,15 @@
 #include "core/ManualTimeSource.h"
 #include "core/TesterController.h"
 #include "support/FakeTransport.h"
+#include "ui/Glyphs.h"
+#include "ui/TesterPalette.h"
 #include "ui/TesterView.h"
 #include "ui/ViewState.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QImage>
+#include <QPainter>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QTextStream>
@@ -91,6 +95,29 @@ void startControlled(Scene &scene) {
     scene.service->replyOk({{QStringLiteral("leaseMs"), 1500}});
 }
 
+// Every glyph of the table at two sizes, with its name: a sheet for reviewing the icons.
+QImage glyphSheet()
+{
+    const QStringList names = vibrelle::ui::glyphNames();
+    constexpr int cellWidth = 170;
+    constexpr int cellHeight = 84;
+    constexpr int columns = 4;
+    const int rows = int((names.size() + columns - 1) / columns);
+    QImage sheet(cellWidth * columns, cellHeight * rows, QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(QApplication::palette().color(QPalette::Window));
+    QPainter painter(&sheet);
+    const QColor ink = QApplication::palette().color(QPalette::WindowText);
+    for (int i = 0; i < names.size(); ++i) {
+        const QRect cell((i % columns) * cellWidth, (i / columns) * cellHeight, cellWidth, cellHeight);
+        vibrelle::ui::paintGlyph(painter, QRectF(cell.left() + 12, cell.top() + 10, 40, 40), names.at(i), ink);
+        vibrelle::ui::paintGlyph(painter, QRectF(cell.left() + 64, cell.top() + 22, 16, 16), names.at(i),
+                                 vibrelle::ui::TesterPalette::violet());
+        painter.setPen(ink);
+        painter.drawText(cell.adjusted(12, 56, -4, 0), Qt::AlignLeft | Qt::AlignTop, names.at(i));
+    }
+    return sheet;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -162,5 +189,13 @@ int main(int argc, char *argv[]) {
         }
         QTextStream(stdout) << file << "\n";
     }
+
+    QApplication::setPalette(lightPalette);
+    const QString sheetFile = out.filePath(QStringLiteral("glyphs.png"));
+    if (!glyphSheet().save(sheetFile)) {
+        err << "cannot write " << sheetFile << "\n";
+        return 1;
+    }
+    QTextStream(stdout) << sheetFile << "\n";
     return 0;
 }
