@@ -1,8 +1,10 @@
 #include "app/SignalWatcher.h"
 #include "app/TesterShell.h"
 #include "core/TesterController.h"
+#include "ui/Glyphs.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
@@ -10,6 +12,8 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationDisplayName(QStringLiteral("Vibrelle API Tester"));
     QApplication::setApplicationVersion(QStringLiteral(VIBRELLE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("vibrelle-api-tester"));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("vibrelle-api-tester"), vibrelle::ui::applicationIcon()));
 
     // Signals that arrive before the window is shown terminate at once (no controller yet).
     vibrelle::SignalWatcher signalWatcher;

@@ -61,11 +61,20 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
                                  DoubleGetter get, DoubleSetter set, double minimum, double maximum,
                                  double step, const QString &unit, std::function<bool()> enabled,
                                  QWidget *parent)
+    : ParameterSlider(
+          controller, kind, title, [controller, get] { return (controller->*get)(); },
+          [controller, set](double value) { (controller->*set)(value); }, minimum, maximum, step, unit,
+          std::move(enabled), parent) {}
+
+ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const QString &title,
+                                 std::function<double()> get, std::function<void(double)> set, double minimum,
+                                 double maximum, double step, const QString &unit,
+                                 std::function<bool()> enabled, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
     , m_kind(kind)
-    , m_get(get)
-    , m_set(set)
+    , m_get(std::move(get))
+    , m_set(std::move(set))
     , m_minimum(minimum)
     , m_maximum(maximum)
     , m_step(step)
@@ -80,6 +89,7 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
     auto *titleLabel = new QLabel(title, this);
     titleLabel->setFont(pixelFont(12));
     m_valueLabel = new QLabel(this);
+    m_valueLabel->setObjectName(QStringLiteral("value"));
     m_valueLabel->setFont(monospaceFont(12, QFont::DemiBold));
     setTone(m_valueLabel, Tone::accent);
     header->addWidget(titleLabel);
@@ -88,6 +98,7 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
     column->addLayout(header);
 
     m_slider = new QSlider(Qt::Horizontal, this);
+    m_slider->setObjectName(QStringLiteral("slider"));
     m_slider->setFocusPolicy(Qt::StrongFocus);
     m_slider->setAccessibleName(title);
     QPalette sliderPalette = m_slider->palette();
@@ -108,8 +119,8 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
 
     connect(m_slider, &QSlider::valueChanged, this, [this](int position) {
         const double value = valueAt(position);
-        if (value != (m_controller->*m_get)()) {
-            (m_controller->*m_set)(value);
+        if (value != m_get()) {
+            m_set(value);
         }
     });
     connect(m_controller, &TesterController::changed, this, &ParameterSlider::refresh);
@@ -117,12 +128,12 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
 }
 
 QString ParameterSlider::valueText() const {
-    const double value = (m_controller->*m_get)();
+    const double value = m_get();
     return m_kind == Kind::percentage ? percentageText(value) : numberText(value, m_unit);
 }
 
 void ParameterSlider::refresh() {
-    const double value = (m_controller->*m_get)();
+    const double value = m_get();
     const int position = positionOf(value);
     if (m_slider->value() != position && !m_slider->isSliderDown()) {
         const QSignalBlocker blocker(m_slider);

@@ -33,6 +33,12 @@ public:
     ParameterSlider(TesterController *controller, Kind kind, const QString &title, DoubleGetter get,
                     DoubleSetter set, double minimum, double maximum, double step, const QString &unit,
                     std::function<bool()> enabled, QWidget *parent = nullptr);
+    // The same row for a value that is not a controller property (a field of the tension
+    // curve, say): `get` reads it, `set` writes it; the row still follows controller changes.
+    ParameterSlider(TesterController *controller, Kind kind, const QString &title,
+                    std::function<double()> get, std::function<void(double)> set, double minimum,
+                    double maximum, double step, const QString &unit, std::function<bool()> enabled,
+                    QWidget *parent = nullptr);
 
     QSlider *slider() const { return m_slider; }
     QString valueText() const;
@@ -47,8 +53,8 @@ private:
     QSlider *m_slider = nullptr;
     QLabel *m_valueLabel = nullptr;
     Kind m_kind;
-    DoubleGetter m_get;
-    DoubleSetter m_set;
+    std::function<double()> m_get;
+    std::function<void(double)> m_set;
     double m_minimum;
     double m_maximum;
     double m_step;

@@ -1,5 +1,7 @@
 #include "ui/Glyphs.h"
 
+#include "ui/TesterPalette.h"
+
 #include <QHash>
 #include <QIconEngine>
 #include <QPainter>
@@ -273,6 +275,26 @@ void paintGlyph(QPainter &painter, const QRectF &rect, const QString &symbolName
     painter.scale(side / box, side / box);
     drawing(painter, color);
     painter.restore();
+}
+
+QIcon applicationIcon() {
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const double radius = side * 11.0 / 36.0;
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(TesterPalette::violet());
+        painter.drawRoundedRect(QRectF(0, 0, side, side), radius, radius);
+        const double inset = side * 7.5 / 36.0;
+        paintGlyph(painter, QRectF(inset, inset, side - 2 * inset, side - 2 * inset),
+                   QStringLiteral("waveform.path"), Qt::white);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
 }
 
 bool hasGlyph(const QString &symbolName) {

@@ -25,6 +25,9 @@ QIcon glyph(const QString &symbolName, const QColor &color);
 // Draws the glyph into `rect` (a square works best) with the given colour.
 void paintGlyph(QPainter &painter, const QRectF &rect, const QString &symbolName, const QColor &color);
 
+// The application's icon: the waveform on a violet rounded tile, as in the sidebar.
+QIcon applicationIcon();
+
 bool hasGlyph(const QString &symbolName);
 QStringList glyphNames();
 

@@ -315,11 +315,15 @@ QWidget *TesterView::buildSidebar() {
     connect(docs, &QToolButton::clicked, this,
             [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(documentationAddress))); });
     footer->addWidget(docs, 0, Qt::AlignLeft);
-    auto *about = textLabel(QString::fromLatin1(publisher) + QLatin1Char('\n') +
-                                versionLine(QCoreApplication::applicationVersion()),
-                            pixelFont(10), Tone::tertiary, sidebar);
-    about->setObjectName(QStringLiteral("tester.version"));
-    footer->addWidget(about);
+    // Publisher and version: two caption lines, 3 apart.
+    auto *about = new QVBoxLayout;
+    about->setSpacing(3);
+    about->addWidget(textLabel(QString::fromLatin1(publisher), pixelFont(10), Tone::tertiary, sidebar));
+    auto *version = textLabel(versionLine(QCoreApplication::applicationVersion()), pixelFont(10),
+                              Tone::tertiary, sidebar);
+    version->setObjectName(QStringLiteral("tester.version"));
+    about->addWidget(version);
+    footer->addLayout(about);
     column->addLayout(footer);
     return sidebar;
 }

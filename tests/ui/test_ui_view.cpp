@@ -287,7 +287,7 @@ private Q_SLOTS:
         QCOMPARE(w.find<QWidget>(QStringLiteral("tester.section.resonance"))->accessibleName(),
                  QStringLiteral("Risonanza"));
         QCOMPARE(w.find<QLabel>(QStringLiteral("tester.version"))->text(),
-                 QStringLiteral("Vibrelle\nVersione di sviluppo"));
+                 QStringLiteral("Versione di sviluppo"));
         QCOMPARE(w.find<QToolButton>(QStringLiteral("tester.docs"))->accessibleName(),
                  QStringLiteral("API & Docs"));
 
