@@ -8,6 +8,7 @@ VIBRELLE_PACKAGES=(
   fonts-dejavu-core
   libbenchmark-dev
   desktop-file-utils appstream dpkg-dev curl
+  xvfb xauth xdotool libxcb1-dev
 )
 
 vibrelle_missing_packages() {
