@@ -8,6 +8,7 @@
 #include "ui/TesterPalette.h"
 #include "ui/TesterView.h"
 #include "ui/ViewState.h"
+#include "ui/workspaces/SnapshotStates.h"
 
 #include <QApplication>
 #include <QDir>
@@ -96,8 +97,7 @@ void startControlled(Scene &scene) {
 }
 
 // Every glyph of the table at two sizes, with its name: a sheet for reviewing the icons.
-QImage glyphSheet()
-{
+QImage glyphSheet() {
     const QStringList names = vibrelle::ui::glyphNames();
     constexpr int cellWidth = 170;
     constexpr int cellHeight = 84;
@@ -109,7 +109,8 @@ QImage glyphSheet()
     const QColor ink = QApplication::palette().color(QPalette::WindowText);
     for (int i = 0; i < names.size(); ++i) {
         const QRect cell((i % columns) * cellWidth, (i / columns) * cellHeight, cellWidth, cellHeight);
-        vibrelle::ui::paintGlyph(painter, QRectF(cell.left() + 12, cell.top() + 10, 40, 40), names.at(i), ink);
+        vibrelle::ui::paintGlyph(painter, QRectF(cell.left() + 12, cell.top() + 10, 40, 40), names.at(i),
+                                 ink);
         vibrelle::ui::paintGlyph(painter, QRectF(cell.left() + 64, cell.top() + 22, 16, 16), names.at(i),
                                  vibrelle::ui::TesterPalette::violet());
         painter.setPen(ink);
@@ -169,6 +170,12 @@ int main(int argc, char *argv[]) {
              fillLog(s);
              s.view->viewState()->setShowingLog(true);
          }},
+        {QStringLiteral("overview"), false,
+         [](Scene &s) {
+             fillLog(s);
+             startControlled(s);
+             s.view->viewState()->setShowingLog(true);
+         }},
         {QStringLiteral("dark-resonance-running"), true, [](Scene &s) { startControlled(s); }},
         {QStringLiteral("dark-log-open"), true,
          [](Scene &s) {
@@ -177,17 +184,41 @@ int main(int argc, char *argv[]) {
          }},
     };
 
+    const auto write = [&err, &out](Scene &scene, const QString &name) {
+        scene.settle();
+        const QString file = out.filePath(name + QStringLiteral(".png"));
+        if (!scene.view->grab().save(file)) {
+            err << "cannot write " << file << "\n";
+            return false;
+        }
+        QTextStream(stdout) << file << "\n";
+        return true;
+    };
+
     for (const State &state : states) {
         QApplication::setPalette(state.dark ? darkPalette() : lightPalette);
         Scene scene;
         state.arrange(scene);
-        scene.settle();
-        const QString file = out.filePath(state.name + QStringLiteral(".png"));
-        if (!scene.view->grab().save(file)) {
-            err << "cannot write " << file << "\n";
+        if (!write(scene, state.name)) {
             return 1;
         }
-        QTextStream(stdout) << file << "\n";
+    }
+
+    // The section workspaces at rest and in use.
+    for (const vibrelle::ui::WorkspaceSnapshotState &state : vibrelle::ui::workspaceSnapshotStates()) {
+        QApplication::setPalette(state.dark ? darkPalette() : lightPalette);
+        Scene scene;
+        vibrelle::ui::WorkspaceSnapshotScene workspaceScene;
+        workspaceScene.controller = scene.controller.get();
+        workspaceScene.viewState = scene.view->viewState();
+        workspaceScene.window = scene.view.get();
+        workspaceScene.replyOk = [&scene](const QJsonObject &extra) { scene.service->replyOk(extra); };
+        workspaceScene.advance = [&scene](double seconds) { scene.advance(seconds); };
+        workspaceScene.openExchanges = [&scene] { return scene.service->openCount(); };
+        state.arrange(workspaceScene);
+        if (!write(scene, state.name)) {
+            return 1;
+        }
     }
 
     QApplication::setPalette(lightPalette);
