@@ -16,113 +16,6 @@
 
 namespace vibrelle::ui {
 
-// A slider row like the parameter rows, bound to one field of the controller's tension
-// curve rather than to a controller property.
-class CurveSliderRow final : public QWidget {
-public:
-    enum class Kind { percentage, number };
-
-    CurveSliderRow(TesterController *controller, Kind kind, const QString &title, double TensionCurve::*field,
-                   double minimum, double maximum, double step, const QString &unit,
-                   QWidget *parent = nullptr)
-        : QWidget(parent)
-        , m_controller(controller)
-        , m_kind(kind)
-        , m_field(field)
-        , m_minimum(minimum)
-        , m_maximum(maximum)
-        , m_step(step)
-        , m_unit(unit) {
-        auto *column = new QVBoxLayout(this);
-        column->setContentsMargins(0, 0, 0, 0);
-        column->setSpacing(6);
-        auto *header = new QHBoxLayout;
-        header->setSpacing(8);
-        header->addWidget(textLabel(title, 12));
-        header->addStretch(1);
-        m_value = new QLabel(this);
-        m_value->setObjectName(QStringLiteral("value"));
-        m_value->setFont(monospaceFont(12, QFont::DemiBold));
-        setTone(m_value, Tone::accent);
-        header->addWidget(m_value);
-        column->addLayout(header);
-
-        m_slider = new QSlider(Qt::Horizontal, this);
-        m_slider->setObjectName(QStringLiteral("slider"));
-        m_slider->setAccessibleName(title);
-        useAccentHighlight(m_slider);
-        m_slider->setRange(0, positions());
-        m_slider->setPageStep(std::max(1, positions() / 10));
-        column->addWidget(m_slider);
-        connect(m_slider, &QSlider::valueChanged, this, [this](int position) {
-            if (!m_controller) {
-                return;
-            }
-            TensionCurve curve = m_controller->tensionCurve();
-            const double value = valueAt(position);
-            if (curve.*m_field != value) {
-                curve.*m_field = value;
-                m_controller->setTensionCurve(curve);
-            }
-        });
-        refresh();
-    }
-
-    QSlider *slider() const { return m_slider; }
-    QString valueText() const { return m_value->text(); }
-
-    void refresh() {
-        if (!m_controller) {
-            return;
-        }
-        const double value = m_controller->tensionCurve().*m_field;
-        const int position = positionOf(value);
-        if (m_slider->value() != position && !m_slider->isSliderDown()) {
-            const QSignalBlocker blocker(m_slider);
-            m_slider->setValue(position);
-        }
-        const QString text = m_kind == Kind::percentage ? percentageText(value) : numberText(value, m_unit);
-        if (m_value->text() != text) {
-            m_value->setText(text);
-            m_slider->setAccessibleDescription(text);
-        }
-    }
-
-private:
-    // Percentage rows are continuous; this many positions is finer than a pointer resolves.
-    static constexpr int percentageResolution = 10000;
-
-    int positions() const {
-        return m_kind == Kind::percentage ? percentageResolution
-                                          : static_cast<int>(std::lround((m_maximum - m_minimum) / m_step));
-    }
-    double valueAt(int position) const {
-        if (m_kind == Kind::percentage) {
-            return double(position) / percentageResolution;
-        }
-        return std::clamp(m_minimum + position * m_step, m_minimum, m_maximum);
-    }
-    int positionOf(double value) const {
-        if (!std::isfinite(value)) {
-            return 0;
-        }
-        if (m_kind == Kind::percentage) {
-            return static_cast<int>(std::lround(std::clamp(value, 0.0, 1.0) * percentageResolution));
-        }
-        return static_cast<int>(std::lround((std::clamp(value, m_minimum, m_maximum) - m_minimum) / m_step));
-    }
-
-    QPointer<TesterController> m_controller;
-    Kind m_kind;
-    double TensionCurve::*m_field;
-    double m_minimum;
-    double m_maximum;
-    double m_step;
-    QString m_unit;
-    QLabel *m_value = nullptr;
-    QSlider *m_slider = nullptr;
-};
-
 namespace {
 
 // The exponent slider moves in steps of 0.05 from 0.25 to 4, held as whole hundredths so
@@ -209,18 +102,32 @@ QWidget *TensionCurveEditor::column(const QString &heading, const QString &nameP
     stack->setContentsMargins(0, 0, 0, 0);
     stack->setSpacing(16);
     stack->addWidget(smallHeading(heading, widget));
+    // Rows bound to one field of the controller's curve; writing a field assigns the whole curve.
+    const auto row = [this, widget](ParameterSlider::Kind kind, const QString &title,
+                                    double TensionCurve::*field, double minimum, double maximum, double step,
+                                    const QString &unit) {
+        TesterController *controller = m_controller;
+        return new ParameterSlider(
+            controller, kind, title, [controller, field] { return controller->tensionCurve().*field; },
+            [controller, field](double value) {
+                TensionCurve curve = controller->tensionCurve();
+                if (curve.*field != value) {
+                    curve.*field = value;
+                    controller->setTensionCurve(curve);
+                }
+            },
+            minimum, maximum, step, unit, [] { return true; }, widget);
+    };
     const struct {
         const char *suffix;
-        CurveSliderRow *row;
+        ParameterSlider *row;
     } rows[] = {
         {".intensity",
-         new CurveSliderRow(m_controller, CurveSliderRow::Kind::percentage, QStringLiteral("Intensità"),
-                            intensity, 0, 1, 0, QString(), widget)},
-        {".cadence", new CurveSliderRow(m_controller, CurveSliderRow::Kind::number, QStringLiteral("Cadenza"),
-                                        cadence, 1, 60, 1, QStringLiteral("imp/s"), widget)},
+         row(ParameterSlider::Kind::percentage, QStringLiteral("Intensità"), intensity, 0, 1, 0, {})},
+        {".cadence", row(ParameterSlider::Kind::number, QStringLiteral("Cadenza"), cadence, 1, 60, 1,
+                         QStringLiteral("imp/s"))},
         {".sharpness",
-         new CurveSliderRow(m_controller, CurveSliderRow::Kind::percentage, QStringLiteral("Nitidezza"),
-                            sharpness, 0, 1, 0, QString(), widget)},
+         row(ParameterSlider::Kind::percentage, QStringLiteral("Nitidezza"), sharpness, 0, 1, 0, {})},
     };
     for (const auto &entry : rows) {
         entry.row->setObjectName(namePrefix + QLatin1String(entry.suffix));
@@ -249,7 +156,7 @@ void TensionCurveEditor::refresh() {
         m_exponentValue->setText(text);
         m_exponent->setAccessibleDescription(text);
     }
-    for (CurveSliderRow *row : m_rows) {
+    for (ParameterSlider *row : m_rows) {
         row->refresh();
     }
 }

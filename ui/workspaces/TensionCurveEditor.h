@@ -12,7 +12,7 @@ class QSlider;
 
 namespace vibrelle::ui {
 
-class CurveSliderRow;
+class ParameterSlider;
 
 // The exponent of the tension curve and its start ("INIZIO") and end ("FINE") values.
 // Every control writes one field of the controller's curve; none is ever disabled.
@@ -32,7 +32,7 @@ private:
     QPointer<TesterController> m_controller;
     QLabel *m_exponentValue = nullptr;
     QSlider *m_exponent = nullptr;
-    QList<CurveSliderRow *> m_rows;
+    QList<ParameterSlider *> m_rows;
 };
 
 } // namespace vibrelle::ui
