@@ -224,6 +224,7 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, m_stop, &QPushButton::click);
 
+    updateIcons();
     connect(m_controller, &TesterController::changed, this, &TesterView::scheduleRefresh);
     connect(m_viewState, &ViewState::changed, this, &TesterView::scheduleRefresh);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -454,7 +455,6 @@ QWidget *TesterView::buildFooter() {
     m_stop->setAutoDefault(false);
     m_stop->setIconSize(QSize(12, 12));
     setTone(m_stop, Tone::failure);
-    m_stop->setIcon(glyph(QStringLiteral("stop.fill"), TesterPalette::failure(m_stop->palette())));
     connect(m_stop, &QPushButton::clicked, this, [this] {
         if (m_controller) {
             m_controller->stop();
@@ -520,10 +520,27 @@ void TesterView::refresh() {
     const bool showingLog = m_viewState->showingLog();
     m_log->setEntries(c.entries());
     m_log->setVisible(showingLog);
-    m_logToggle->setIcon(glyph(showingLog ? QStringLiteral("chevron.down") : QStringLiteral("chevron.up"),
-                               TesterPalette::secondary(palette())));
-    m_logToggle->setAccessibleName(showingLog ? QStringLiteral("Nascondi registro richieste")
-                                              : QStringLiteral("Mostra registro richieste"));
+    const QString toggleName = showingLog ? QStringLiteral("Nascondi registro richieste")
+                                          : QStringLiteral("Mostra registro richieste");
+    if (m_logToggle->accessibleName() != toggleName) {
+        m_logToggle->setAccessibleName(toggleName);
+        updateIcons();
+    }
+}
+
+void TesterView::updateIcons() {
+    const QPalette &colors = palette();
+    m_stop->setIcon(glyph(QStringLiteral("stop.fill"), TesterPalette::failure(colors)));
+    m_logToggle->setIcon(
+        glyph(m_viewState->showingLog() ? QStringLiteral("chevron.down") : QStringLiteral("chevron.up"),
+              TesterPalette::secondary(colors)));
+}
+
+void TesterView::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::PaletteChange && m_stop) {
+        updateIcons();
+    }
+    QWidget::changeEvent(event);
 }
 
 void TesterView::announceStatus(const QString &status) {

@@ -47,6 +47,9 @@ public:
 
     QSize sizeHint() const override;
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     QWidget *buildSidebar();
     QWidget *buildConnectionBar();
@@ -55,6 +58,8 @@ private:
     void scheduleRefresh();
     void refresh();
     void announceStatus(const QString &status);
+    // Icons drawn in palette-derived colours, redrawn when the desktop theme changes.
+    void updateIcons();
 
     QPointer<TesterController> m_controller;
     ViewState *m_viewState = nullptr;
