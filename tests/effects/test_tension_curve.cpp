@@ -16,7 +16,12 @@
 #include <new>
 #include <random>
 
-// Counts heap allocations made while `countingAllocations` is set.
+// Counts heap allocations made while `countingAllocations` is set. Under AddressSanitizer
+// the sanitizer owns the allocator, so the count is not taken there.
+#if defined(__SANITIZE_ADDRESS__)
+#define VIBRELLE_COUNTS_ALLOCATIONS 0
+#else
+#define VIBRELLE_COUNTS_ALLOCATIONS 1
 namespace {
 std::atomic<bool> countingAllocations{false};
 std::atomic<int> allocations{0};
@@ -37,6 +42,8 @@ void operator delete(void *p) noexcept {
 void operator delete(void *p, std::size_t) noexcept {
     std::free(p);
 }
+
+#endif
 
 using vibrelle::TensionCurve;
 
@@ -352,6 +359,9 @@ void TensionCurveTest::equality() {
 }
 
 void TensionCurveTest::samplingAllocatesNothing() {
+#if !VIBRELLE_COUNTS_ALLOCATIONS
+    QSKIP("allocations are counted only without AddressSanitizer");
+#else
     // The counter itself sees an ordinary allocation.
     allocations = 0;
     countingAllocations = true;
@@ -373,6 +383,7 @@ void TensionCurveTest::samplingAllocatesNothing() {
     countingAllocations = false;
     QCOMPARE(allocations.load(), 0);
     QVERIFY(sink > 0);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TensionCurveTest)
