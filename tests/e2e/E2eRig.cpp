@@ -87,26 +87,35 @@ bool XServer::start(QString *error) {
         *error = QStringLiteral("Xvfb is not installed (scripts/deps.sh lists the package: xvfb)");
         return false;
     }
-    m_process = std::make_unique<ChildProcess>();
-    // -displayfd: the server picks a free display number and writes it to stdout.
-    m_process->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                            QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                            QStringLiteral("tcp"), QStringLiteral("-noreset")});
-    QByteArray out;
-    const bool ready = waitUntil(
-        [&] {
-            out += m_process->readAllStandardOutput();
-            return out.contains('\n') || m_process->state() == QProcess::NotRunning;
-        },
-        10000);
-    const QByteArray number = out.trimmed();
-    if (!ready || number.isEmpty()) {
-        *error = QStringLiteral("Xvfb did not report a display: %1")
-                     .arg(QString::fromLocal8Bit(m_process->readAllStandardError()));
-        return false;
+    // -displayfd: the server picks a free display number and writes it to stdout. A
+    // start that fails (a race with another server for the same number, say) is tried again.
+    QString why;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_process = std::make_unique<ChildProcess>();
+        m_process->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                                QStringLiteral("tcp"), QStringLiteral("-noreset")});
+        QByteArray out;
+        waitUntil(
+            [&] {
+                out += m_process->readAllStandardOutput();
+                return out.contains('\n') || m_process->state() == QProcess::NotRunning;
+            },
+            15000);
+        const QByteArray number = out.trimmed();
+        bool isNumber = false;
+        number.toUInt(&isNumber);
+        if (isNumber) {
+            m_display = ":" + number;
+            return true;
+        }
+        why = m_process->state() == QProcess::NotRunning
+                  ? QStringLiteral("it exited: %1").arg(QString::fromLocal8Bit(m_process->readAllStandardError()))
+                  : QStringLiteral("no display number within 15 s");
+        m_process->stop();
     }
-    m_display = ":" + number;
-    return true;
+    *error = QStringLiteral("Xvfb did not start, three times (%1)").arg(why);
+    return false;
 }
 
 // --- Sim -------------------------------------------------------------------------------------------

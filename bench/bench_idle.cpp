@@ -1,0 +1,294 @@
+// bench-idle: what the real tester does while nobody touches it. It starts
+// vibrelle-api-tester on a private X server against vibrelle-sim on 127.0.0.1:59723 (its
+// default address), waits for its window and its start-up status request, lets it settle
+// for 500 ms, then watches it for S seconds (default 10):
+//   - requests: /v1 requests from the tester's client id in the sim's timeline (the
+//     tester does not poll: 0 expected);
+//   - CPU time: utime + stime from /proc/PID/stat (clock ticks of 10 ms);
+//   - timer wake-ups: the tester's timers (heartbeat, live updates, effect ends, the quit
+//     fallback) are all main-thread timers, and a timer can only fire when the main
+//     thread's event loop returns from poll() because its timeout expired. strace is
+//     attached to the main thread only, and every poll() of that thread that returned
+//     during the window is counted: those that returned 0 (timeout) are timer wake-ups
+//     (of any main-thread timer, Qt's own included, so an upper bound for the tester's);
+//     the others were woken by a descriptor (X events, sockets). The timeout argument
+//     of the last poll shows whether any timer was armed at all (-1: none);
+//   - context switches: voluntary and involuntary, per thread, from /proc/PID/task/*/status.
+//
+// Usage: bench-idle [--seconds S] [--table]   (S from 1 to 60)
+
+#include "TesterRig.h"
+
+#include <QJsonObject>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+using namespace bench;
+
+namespace {
+
+struct Switches {
+    long voluntary = 0;
+    long involuntary = 0;
+};
+
+std::map<int, Switches> contextSwitches(pid_t pid, std::map<int, std::string> *names = nullptr) {
+    std::map<int, Switches> result;
+    const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *dir = ::opendir(taskDir.c_str());
+    if (!dir) {
+        return result;
+    }
+    while (dirent *entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') {
+            continue;
+        }
+        const int tid = std::atoi(entry->d_name);
+        const std::string base = taskDir + "/" + entry->d_name;
+        std::ifstream status(base + "/status");
+        std::string line;
+        Switches s;
+        while (std::getline(status, line)) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0) {
+                s.voluntary = std::atol(line.c_str() + 24);
+            } else if (line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+                s.involuntary = std::atol(line.c_str() + 27);
+            }
+        }
+        result[tid] = s;
+        if (names) {
+            std::ifstream comm(base + "/comm");
+            std::getline(comm, (*names)[tid]);
+        }
+    }
+    ::closedir(dir);
+    return result;
+}
+
+// The timeout of the poll() the main thread is blocked in (/proc/PID/syscall: number 7,
+// third argument), in ms: -1 means no timer is armed on that thread. "?" otherwise.
+std::string pendingPollTimeout(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string number, fds, nfds, timeout;
+    if (!(in >> number >> fds >> nfds >> timeout) || number != "7") {
+        return "?";
+    }
+    return std::to_string(int(std::stoul(timeout, nullptr, 16)));
+}
+
+double realtimeSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+struct PollCount {
+    int timeouts = 0;
+    int woken = 0;
+    int otherCalls = 0;
+};
+
+// strace -ttt -T lines: "1712345678.123456 poll([...], 4, -1) = 1 ([...]) <0.500123>".
+// A call counts when it returned inside [from, to] (entry time + time spent).
+PollCount countPolls(const std::string &file, double from, double to) {
+    PollCount count;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos) {
+            continue;
+        }
+        const double entry = std::atof(line.substr(0, space).c_str());
+        const std::string call = line.substr(space + 1);
+        const size_t spentAt = line.rfind('<');
+        if (spentAt == std::string::npos || line.back() != '>') {
+            continue; // unfinished or a signal line
+        }
+        const double returned = entry + std::atof(line.c_str() + spentAt + 1);
+        const bool isPoll = call.rfind("poll(", 0) == 0 || call.rfind("ppoll(", 0) == 0 ||
+                            call.rfind("restart_syscall(", 0) == 0;
+        if (returned < from || returned > to) {
+            continue;
+        }
+        if (!isPoll) {
+            ++count.otherCalls;
+        } else if (call.find(") = 0") != std::string::npos) {
+            ++count.timeouts;
+        } else {
+            ++count.woken;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    int seconds = 10;
+    bool table = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
+            seconds = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--table") == 0) {
+            table = true;
+        } else {
+            std::fprintf(stderr, "usage: bench-idle [--seconds S] [--table]\n");
+            return 2;
+        }
+    }
+    if (seconds < 1 || seconds > 60) {
+        std::fprintf(stderr, "bench-idle: --seconds takes a whole number from 1 to 60\n");
+        return 2;
+    }
+
+    std::string error;
+    XServer x;
+    Sim sim;
+    if (!x.start(&error) || !sim.start(59723, &error)) {
+        std::fprintf(stderr, "bench-idle: %s\n", error.c_str());
+        return 1;
+    }
+    MapWatcher watcher(x.display());
+    TempDir home;
+    if (!watcher.isOpen() || home.path().empty()) {
+        std::fprintf(stderr, "bench-idle: cannot connect to the X server or create a temporary folder\n");
+        return 1;
+    }
+
+    Child tester = spawn({binDir() + "/vibrelle-api-tester"}, testerEnvironment(x.display(), home.path()), false);
+    bool mapped = false;
+    std::string clientId;
+    bool statusAnswered = false;
+    const auto ready = [&](int fd) {
+        if (fd == watcher.fd() && !mapped) {
+            mapped = watcher.takeMapped("vibrelle-api-tester").has_value();
+        } else if (fd == sim.fd()) {
+            sim.read();
+        }
+        for (const auto &event : sim.events()) {
+            const QJsonObject &j = event.json;
+            if (clientId.empty() && j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
+                j.value(QLatin1String("client")).toString() == QLatin1String("API Tester") &&
+                j.value(QLatin1String("path")).toString() == QLatin1String("/v1/status")) {
+                clientId = j.value(QLatin1String("clientId")).toString().toStdString();
+                statusAnswered = j.value(QLatin1String("status")).toInt() == 200;
+            }
+        }
+    };
+    if (!pollUntil({watcher.fd(), sim.fd()}, ready, [&] { return mapped && !clientId.empty(); }, 15000) ||
+        !statusAnswered) {
+        std::fprintf(stderr, "bench-idle: the tester did not start (window %s, status request %s)\n",
+                     mapped ? "shown" : "missing", clientId.empty() ? "missing" : "not answered");
+        stopChild(tester);
+        return 1;
+    }
+    pollUntil({watcher.fd(), sim.fd()}, ready, [] { return false; }, 500);
+
+    const std::string armedTimeout = pendingPollTimeout(tester.pid);
+
+    // strace on the main thread only (no -f), writing to a file in the temporary folder.
+    const std::string strace = findProgram("strace");
+    const std::string traceFile = home.path() + "/main-thread.strace";
+    Child tracer;
+    if (!strace.empty()) {
+        std::vector<std::string> env;
+        for (char **e = environ; *e; ++e) {
+            env.emplace_back(*e);
+        }
+        tracer = spawn({strace, "-qq", "-ttt", "-T", "-o", traceFile, "-p", std::to_string(tester.pid)}, env, false);
+        // Attached once the first line (the interrupted poll, resumed) has been written.
+        pollUntil({sim.fd()}, ready,
+                  [&] {
+                      std::ifstream in(traceFile);
+                      return in.peek() != std::ifstream::traits_type::eof();
+                  },
+                  3000);
+        pollUntil({sim.fd()}, ready, [] { return false; }, 100);
+    }
+
+    const QJsonObject statsBefore = sim.stats();
+    const size_t eventsBefore = sim.events().size();
+    const auto switchesBefore = contextSwitches(tester.pid);
+    const double cpuBefore = cpuMs(tester.pid);
+    const double wallFrom = realtimeSeconds();
+
+    pollUntil({watcher.fd(), sim.fd()}, ready, [] { return false; }, seconds * 1000.0);
+
+    const double wallTo = realtimeSeconds();
+    const double cpuAfter = cpuMs(tester.pid);
+    std::map<int, std::string> names;
+    const auto switchesAfter = contextSwitches(tester.pid, &names);
+    const QJsonObject statsAfter = sim.stats();
+    if (tracer.pid > 0) {
+        ::kill(tracer.pid, SIGINT); // detaches and flushes
+        pollUntil({}, [](int) {}, [&] { return reaped(tracer); }, 5000);
+        stopChild(tracer, 0);
+    }
+    stopChild(tester, 5000);
+
+    int ownRequests = 0;
+    for (size_t i = eventsBefore; i < sim.events().size(); ++i) {
+        const QJsonObject &j = sim.events()[i].json;
+        if (j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
+            j.value(QLatin1String("clientId")).toString().toStdString() == clientId) {
+            ++ownRequests;
+        }
+    }
+    const int allRequests = statsAfter.value(QLatin1String("total")).toInt() -
+                            statsBefore.value(QLatin1String("total")).toInt();
+
+    long mainSwitches = 0, otherSwitches = 0;
+    std::string perThread;
+    for (const auto &[tid, after] : switchesAfter) {
+        const auto before = switchesBefore.count(tid) ? switchesBefore.at(tid) : Switches{};
+        const long delta = (after.voluntary - before.voluntary) + (after.involuntary - before.involuntary);
+        (tid == tester.pid ? mainSwitches : otherSwitches) += delta;
+        perThread += (perThread.empty() ? "" : ", ") + (tid == tester.pid ? std::string("main") : names[tid]) + " " +
+                     std::to_string(delta);
+    }
+
+    const std::string window = std::to_string(seconds) + " s idle";
+    std::vector<std::array<std::string, 4>> rows;
+    rows.push_back({"idle: requests sent", std::to_string(ownRequests), "requests",
+                    window + ", the tester's client id in the sim's timeline (" + std::to_string(allRequests) +
+                        " /v1 requests from anyone)"});
+    char cpu[32];
+    std::snprintf(cpu, sizeof cpu, "%.0f", cpuAfter - cpuBefore);
+    rows.push_back({"idle: CPU time", cpu, "ms", window + ", utime+stime of all threads (/proc, 10 ms ticks)"});
+    if (!strace.empty()) {
+        const PollCount polls = countPolls(traceFile, wallFrom, wallTo);
+        rows.push_back({"idle: timer wake-ups", std::to_string(polls.timeouts), "wake-ups",
+                        window + ", main-thread poll() returning on timeout (strace); at the start the main thread "
+                                     "waited with a timeout of " +
+                            armedTimeout + " ms (-1: no timer armed)"});
+        rows.push_back({"idle: main-thread wake-ups", std::to_string(polls.woken + polls.timeouts), "wake-ups",
+                        window + ", every poll() return of the main thread (" + std::to_string(polls.otherCalls) +
+                            " other system calls)"});
+    } else {
+        rows.push_back({"idle: timer wake-ups", "n/a", "wake-ups", "strace is not installed"});
+    }
+    rows.push_back({"idle: context switches", std::to_string(mainSwitches + otherSwitches), "switches",
+                    window + ", main thread " + std::to_string(mainSwitches) + "; per thread: " + perThread});
+
+    for (const auto &r : rows) {
+        if (table) {
+            std::printf("%s\t%s\t%s\t%s\n", r[0].c_str(), r[1].c_str(), r[2].c_str(), r[3].c_str());
+        } else {
+            std::printf("%-28s %8s %-9s %s\n", r[0].c_str(), r[1].c_str(), r[2].c_str(), r[3].c_str());
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,185 @@
+// bench-startup: how fast the real tester comes up. Each run starts vibrelle-api-tester on
+// a private X server (Xvfb, xcb platform) with empty home and XDG folders, and times,
+// from just before fork() on the monotonic clock:
+//   - window shown: the MapNotify of its top-level window, seen by an X client of our own
+//     that listens on the root window (event-driven; the X server sends the event when
+//     it maps the window, so the figure is late by one event delivery, well under 1 ms);
+//   - status request: the start-up GET /v1/status in the sim's JSON timeline. The sim's
+//     "t" is converted to the monotonic clock with the smallest (read time - t) seen
+//     over its lines, so the figure is late by at most one pipe delay.
+// Once both have happened and 300 ms have passed (first paint included), VmHWM (peak
+// resident set) is read from /proc/PID/status and the tester is sent SIGTERM; nothing
+// runs, so it quits at once (that time is reported too).
+//
+// The tester asks 127.0.0.1:59723 for its status at start-up, so the sim listens there;
+// the benchmark fails if the port is taken.
+//
+// Usage: bench-startup [--runs N] [--table]   (N from 1 to 100, default 20; --table prints
+// only the rows for bench/run: name<TAB>figure<TAB>unit<TAB>notes)
+
+#include "TesterRig.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+
+using namespace bench;
+
+namespace {
+
+struct Run {
+    double windowMs = -1;
+    double statusMs = -1;
+    double quitMs = -1;
+    long peakKb = -1;
+    bool otherClients = false;
+};
+
+bool oneRun(XServer &x, Sim &sim, MapWatcher &watcher, Run *run, std::string *error) {
+    TempDir home;
+    if (home.path().empty()) {
+        *error = "cannot create a temporary folder";
+        return false;
+    }
+    const auto environment = testerEnvironment(x.display(), home.path());
+    watcher.takeMapped("vibrelle-api-tester"); // drop anything old
+    const size_t firstEvent = sim.events().size();
+
+    const double t0 = nowMs();
+    Child tester = spawn({binDir() + "/vibrelle-api-tester"}, environment, false);
+    if (tester.pid <= 0) {
+        *error = "cannot start vibrelle-api-tester";
+        return false;
+    }
+
+    std::string clientId;
+    size_t seen = firstEvent;
+    bool died = false;
+    const auto ready = [&](int fd) {
+        if (fd == watcher.fd() && run->windowMs < 0) {
+            if (watcher.takeMapped("vibrelle-api-tester")) {
+                run->windowMs = nowMs() - t0;
+            }
+        } else if (fd == sim.fd()) {
+            sim.read();
+            for (; seen < sim.events().size(); ++seen) {
+                const QJsonObject &j = sim.events()[seen].json;
+                if (j.value(QLatin1String("event")).toString() != QLatin1String("request") ||
+                    j.value(QLatin1String("client")).toString() != QLatin1String("API Tester")) {
+                    continue;
+                }
+                const std::string id = j.value(QLatin1String("clientId")).toString().toStdString();
+                if (clientId.empty() && j.value(QLatin1String("path")).toString() == QLatin1String("/v1/status")) {
+                    clientId = id;
+                    run->statusMs = sim.toMonotonic(j.value(QLatin1String("t")).toDouble()) - t0;
+                } else if (id != clientId) {
+                    run->otherClients = true; // another tester talks to this port
+                }
+            }
+        }
+    };
+    const auto started = [&] {
+        died = died || reaped(tester);
+        return died || (run->windowMs >= 0 && run->statusMs >= 0);
+    };
+    pollUntil({watcher.fd(), sim.fd()}, ready, started, 15000);
+    if (died || run->windowMs < 0 || run->statusMs < 0) {
+        stopChild(tester);
+        *error = died ? "the tester ended during start-up"
+                      : (run->windowMs < 0 ? "no window within 15 s" : "no status request within 15 s");
+        return false;
+    }
+    // Let it paint and settle, then take the peak before quitting.
+    pollUntil({watcher.fd(), sim.fd()}, ready, [] { return false; }, 300);
+    run->peakKb = procStatusKb(tester.pid, "VmHWM");
+
+    const double quitAt = nowMs();
+    ::kill(tester.pid, SIGTERM);
+    int status = 0;
+    pollUntil({}, [](int) {}, [&] { return reaped(tester, &status); }, 5000);
+    if (tester.pid > 0) {
+        stopChild(tester, 0);
+        *error = "the tester did not quit within 5 s of SIGTERM";
+        return false;
+    }
+    run->quitMs = nowMs() - quitAt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        *error = "the tester did not exit cleanly on SIGTERM";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    int runs = 20;
+    bool table = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+            runs = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--table") == 0) {
+            table = true;
+        } else {
+            std::fprintf(stderr, "usage: bench-startup [--runs N] [--table]\n");
+            return 2;
+        }
+    }
+    if (runs < 1 || runs > 100) {
+        std::fprintf(stderr, "bench-startup: --runs takes a whole number from 1 to 100\n");
+        return 2;
+    }
+
+    std::string error;
+    XServer x;
+    Sim sim;
+    if (!x.start(&error) || !sim.start(59723, &error)) {
+        std::fprintf(stderr, "bench-startup: %s\n", error.c_str());
+        return 1;
+    }
+    MapWatcher watcher(x.display());
+    if (!watcher.isOpen()) {
+        std::fprintf(stderr, "bench-startup: cannot connect to the X server %s\n", x.display().c_str());
+        return 1;
+    }
+
+    std::vector<double> window, status, quit, peak;
+    bool contaminated = false;
+    for (int i = 0; i < runs; ++i) {
+        Run run;
+        if (!oneRun(x, sim, watcher, &run, &error)) {
+            std::fprintf(stderr, "bench-startup: run %d: %s\n", i + 1, error.c_str());
+            return 1;
+        }
+        contaminated = contaminated || run.otherClients;
+        window.push_back(run.windowMs);
+        status.push_back(run.statusMs);
+        quit.push_back(run.quitMs);
+        peak.push_back(double(run.peakKb) / 1024.0);
+        if (!table) {
+            std::printf("  run %2d  window %7.1f ms  status request %7.1f ms  peak RSS %6.1f MiB  quit %6.1f ms\n",
+                        i + 1, run.windowMs, run.statusMs, double(run.peakKb) / 1024.0, run.quitMs);
+        }
+    }
+
+    const auto row = [&](const char *name, const std::vector<double> &values, const char *unit, const char *what) {
+        const Spread s = spread(values);
+        if (table) {
+            std::printf("%s\t%.1f\t%s\tmedian of %d; min %.1f, IQR %.1f-%.1f, max %.1f; %s\n", name, s.median, unit,
+                        runs, s.min, s.p25, s.p75, s.max, what);
+        } else {
+            std::printf("%-28s median %7.1f %s  min %7.1f  IQR %7.1f-%-7.1f  max %7.1f   (%s)\n", name, s.median, unit,
+                        s.min, s.p25, s.p75, s.max, what);
+        }
+    };
+    row("start-up: window shown", window, "ms", "fork to MapNotify under Xvfb");
+    row("start-up: status request", status, "ms", "fork to GET /v1/status in the sim's timeline");
+    row("start-up: peak RSS", peak, "MiB", "VmHWM after start-up and first paint");
+    row("quit when idle (SIGTERM)", quit, "ms", "SIGTERM to exit, nothing running");
+    if (contaminated) {
+        std::fprintf(stderr, "bench-startup: another tester also talked to port 59723 during the runs; "
+                             "the figures may be disturbed\n");
+    }
+    return 0;
+}
