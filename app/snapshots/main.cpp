@@ -176,6 +176,13 @@ int main(int argc, char *argv[]) {
              startControlled(s);
              s.view->viewState()->setShowingLog(true);
          }},
+        {QStringLiteral("minimum-size"), false,
+         [](Scene &s) {
+             fillLog(s);
+             s.view->viewState()->setSelectedSection(Section::billiards);
+             s.view->viewState()->setShowingLog(true);
+             s.view->resize(790, 650);
+         }},
         {QStringLiteral("dark-resonance-running"), true, [](Scene &s) { startControlled(s); }},
         {QStringLiteral("dark-log-open"), true,
          [](Scene &s) {
