@@ -138,16 +138,15 @@ void stopChild(Child &child, int graceMs) {
 
 bool LineReader::read(std::vector<std::string> &lines) {
     char chunk[8192];
+    bool open = true;
     while (true) {
         const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
         if (n > 0) {
             m_buffer.append(chunk, size_t(n));
             continue;
         }
-        if (n == 0) {
-            return false;
-        }
-        break; // EAGAIN
+        open = n != 0; // 0: end of file (the lines before it still count); -1: nothing more now
+        break;
     }
     size_t start = 0, newline;
     while ((newline = m_buffer.find('\n', start)) != std::string::npos) {
@@ -155,7 +154,7 @@ bool LineReader::read(std::vector<std::string> &lines) {
         start = newline + 1;
     }
     m_buffer.erase(0, start);
-    return true;
+    return open;
 }
 
 bool pollUntil(const std::vector<int> &fds, const std::function<void(int)> &ready,
@@ -228,7 +227,7 @@ bool XServer::start(std::string *error) {
             m_display = ":" + number();
             return true;
         }
-        why = m_child.pid > 0 ? "no display number within 15 s" : "Xvfb exited at start";
+        why = ended || m_child.pid <= 0 ? "it ended without a display number" : "no display number within 15 s";
         stopChild(m_child);
     }
     *error = "Xvfb did not start, three times (" + why + ")";

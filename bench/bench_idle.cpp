@@ -13,7 +13,8 @@
 //     (of any main-thread timer, Qt's own included, so an upper bound for the tester's);
 //     the others were woken by a descriptor (X events, sockets). The timeout argument
 //     of the last poll shows whether any timer was armed at all (-1: none);
-//   - context switches: voluntary and involuntary, per thread, from /proc/PID/task/*/status.
+//   - context switches: voluntary and involuntary, per thread, from /proc/PID/task/*/status
+//     (with strace attached, every system call of the main thread adds a few).
 //
 // Usage: bench-idle [--seconds S] [--table]   (S from 1 to 60)
 
@@ -237,6 +238,7 @@ int main(int argc, char *argv[]) {
         pollUntil({}, [](int) {}, [&] { return reaped(tracer); }, 5000);
         stopChild(tracer, 0);
     }
+    const pid_t testerPid = tester.pid;
     stopChild(tester, 5000);
 
     int ownRequests = 0;
@@ -255,8 +257,8 @@ int main(int argc, char *argv[]) {
     for (const auto &[tid, after] : switchesAfter) {
         const auto before = switchesBefore.count(tid) ? switchesBefore.at(tid) : Switches{};
         const long delta = (after.voluntary - before.voluntary) + (after.involuntary - before.involuntary);
-        (tid == tester.pid ? mainSwitches : otherSwitches) += delta;
-        perThread += (perThread.empty() ? "" : ", ") + (tid == tester.pid ? std::string("main") : names[tid]) + " " +
+        (tid == testerPid ? mainSwitches : otherSwitches) += delta;
+        perThread += (perThread.empty() ? "" : ", ") + (tid == testerPid ? std::string("main") : names[tid]) + " " +
                      std::to_string(delta);
     }
 
@@ -281,7 +283,7 @@ int main(int argc, char *argv[]) {
         rows.push_back({"idle: timer wake-ups", "n/a", "wake-ups", "strace is not installed"});
     }
     rows.push_back({"idle: context switches", std::to_string(mainSwitches + otherSwitches), "switches",
-                    window + ", main thread " + std::to_string(mainSwitches) + "; per thread: " + perThread});
+                    window + ", strace attached to the main thread (it adds its own); per thread: " + perThread});
 
     for (const auto &r : rows) {
         if (table) {
