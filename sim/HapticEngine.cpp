@@ -389,39 +389,29 @@ ApiResult HapticEngine::update(const QJsonObject &body, const Client &client) {
 }
 
 ApiResult HapticEngine::pause(const QJsonObject &body, const Client &client) {
-    if (const QString error = checkEmpty(body); !error.isEmpty())
-        return ApiResult::failure(400, error);
-    settle();
-    if (!m_resonance)
-        return ApiResult::failure(409, nothingRunningMessage());
-    if (m_resonance->mode != Mode::Controlled)
-        return ApiResult::failure(409,
-                                  QStringLiteral("only a controlled resonance can be paused; a %1 resonance "
-                                                 "is running")
-                                      .arg(modeName(m_resonance->mode)));
-    renewLease();
-    if (!m_resonance->paused) {
-        m_resonance->paused = true;
-        record(QStringLiteral("pause"), {{QStringLiteral("effect"), QStringLiteral("controlled")}}, client);
-    }
-    return ApiResult::ok(effectReply());
+    return setPaused(true, body, client);
 }
 
 ApiResult HapticEngine::resume(const QJsonObject &body, const Client &client) {
+    return setPaused(false, body, client);
+}
+
+ApiResult HapticEngine::setPaused(bool paused, const QJsonObject &body, const Client &client) {
     if (const QString error = checkEmpty(body); !error.isEmpty())
         return ApiResult::failure(400, error);
     settle();
     if (!m_resonance)
         return ApiResult::failure(409, nothingRunningMessage());
+    const QString verb = paused ? QStringLiteral("paused") : QStringLiteral("resumed");
     if (m_resonance->mode != Mode::Controlled)
-        return ApiResult::failure(409,
-                                  QStringLiteral("only a controlled resonance can be resumed; a %1 resonance "
-                                                 "is running")
-                                      .arg(modeName(m_resonance->mode)));
+        return ApiResult::failure(409, QStringLiteral("only a controlled resonance can be %1; a %2 resonance "
+                                                      "is running")
+                                           .arg(verb, modeName(m_resonance->mode)));
     renewLease();
-    if (m_resonance->paused) {
-        m_resonance->paused = false;
-        record(QStringLiteral("resume"), {{QStringLiteral("effect"), QStringLiteral("controlled")}}, client);
+    if (m_resonance->paused != paused) {
+        m_resonance->paused = paused;
+        record(paused ? QStringLiteral("pause") : QStringLiteral("resume"),
+               {{QStringLiteral("effect"), QStringLiteral("controlled")}}, client);
     }
     return ApiResult::ok(effectReply());
 }

@@ -73,6 +73,7 @@ private:
         Client owner;
     };
 
+    ApiResult setPaused(bool paused, const QJsonObject &body, const Client &client);
     static QString modeName(Mode mode);
     static std::optional<Mode> modeFromName(const QString &name);
     static QStringList updateKeys(Mode mode);

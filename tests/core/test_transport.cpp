@@ -3,7 +3,7 @@
 // only checks here that run on real time), the body cap, and the controller's log after
 // real exchanges.
 
-#include "ScriptedServer.h"
+#include "support/ScriptedServer.h"
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
 #include "core/TesterController.h"

@@ -21,37 +21,6 @@
 
 namespace vibrelle::testing {
 
-// Owns a FakeTransport, forwards every request to it and remembers the virtual
-// time at which each one left.
-class StampingTransport final : public HttpTransport {
-public:
-    explicit StampingTransport(const ManualTimeSource &clock)
-        : m_clock(clock) {}
-
-    void send(const HttpRequest &request, Completion done) override {
-        m_times.append(m_clock.now());
-        if (onSend) {
-            onSend(request);
-        }
-        m_fake.send(request, std::move(done));
-    }
-
-    // Runs at the moment a request leaves, before the fake records it.
-    std::function<void(const HttpRequest &)> onSend;
-
-    FakeTransport *fake() { return &m_fake; }
-    const QList<double> &times() const { return m_times; }
-    void clear() {
-        m_fake.clearSent();
-        m_times.clear();
-    }
-
-private:
-    const ManualTimeSource &m_clock;
-    FakeTransport m_fake;
-    QList<double> m_times;
-};
-
 struct WireRequest {
     double at = 0;
     QByteArray method;
@@ -66,14 +35,12 @@ struct EffectsFixture {
 
     std::shared_ptr<ManualTimeSource> clock = std::make_shared<ManualTimeSource>();
     FakeTransport *transport = nullptr;
-    StampingTransport *stamps = nullptr;
     std::unique_ptr<TesterController> controller;
 
     explicit EffectsFixture(const QString &address = QString::fromLatin1(homeAddress)) {
-        auto stamping = std::make_unique<StampingTransport>(*clock);
-        transport = stamping->fake();
-        stamps = stamping.get();
-        controller = std::make_unique<TesterController>(address, std::move(stamping), clock);
+        auto fake = std::make_unique<FakeTransport>(clock.get());
+        transport = fake.get();
+        controller = std::make_unique<TesterController>(address, std::move(fake), clock);
         // The construction's status request; tests start idle with an empty wire.
         if (transport->openCount() == 1) {
             transport->replyOk();
@@ -85,7 +52,7 @@ struct EffectsFixture {
     void advance(double seconds) { clock->advance(seconds); }
     double now() const { return clock->now(); }
 
-    void clearWire() { stamps->clear(); }
+    void clearWire() { transport->clearSent(); }
 
     int count() const { return static_cast<int>(transport->sent().size()); }
     int open() const { return transport->openCount(); }
@@ -93,7 +60,7 @@ struct EffectsFixture {
     WireRequest at(int index) const {
         const auto &sent = transport->sent().at(index);
         WireRequest r;
-        r.at = stamps->times().at(index);
+        r.at = sent.at;
         r.method = sent.request.method;
         r.url = sent.request.url.toString();
         r.path = sent.path();

@@ -79,7 +79,7 @@ void LiveUpdatesTest::sliderSweepIsThrottledAndSendsTheCurrentValue() {
 
     // What the slider showed at the instant each request left.
     QList<double> currentAtSend;
-    f.stamps->onSend = [&f, &currentAtSend](const HttpRequest &) { currentAtSend.append(f.c().intensity()); };
+    f.transport->onSend = [&f, &currentAtSend](const HttpRequest &) { currentAtSend.append(f.c().intensity()); };
 
     // One slider step every millisecond for a second; the service answers each update after 5 ms.
     double lastValue = 0;

@@ -4,6 +4,7 @@
 
 #include "api/NetworkTransport.h"
 #include "core/TesterController.h"
+#include "support/ScriptedServer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <functional>
 
 using namespace vibrelle;
+using vibrelle::testing::ScriptedServer;
 
 namespace {
 
@@ -42,77 +44,22 @@ QByteArray reply(int status, const QByteArray &body) {
 
 const QByteArray okStatus = reply(200, R"({"ok":true,"state":"idle"})");
 
-// Answers the first request of every connection normally, and every later one with
-// the test's own behaviour.
-class HostileServer {
-public:
-    using Behaviour = std::function<void(QTcpSocket *)>;
+// A scripted server on 127.0.0.1 that answers the first request (the construction's
+// status request) normally and every later one with the test's behaviour, and a real
+// controller with the production transport pointed at it.
+struct Rig {
+    ScriptedServer server;
+    std::unique_ptr<TesterController> controller;
 
-    explicit HostileServer(const QHostAddress &address = QHostAddress::LocalHost) {
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-                ++m_connections;
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { read(socket); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-            }
-        });
-        m_server.listen(address, 0);
-    }
-    ~HostileServer() {
-        m_server.close();
-        for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>()) {
-            socket->disconnect();
-            socket->abort();
+    explicit Rig(std::function<void(QTcpSocket *)> behaviour) {
+        if (!server.listen()) {
+            qFatal("cannot listen on 127.0.0.1");
         }
+        server.enqueue({ScriptedServer::Behaviour::reply, okStatus, {}});
+        server.setDefault({ScriptedServer::Behaviour::custom, {}, std::move(behaviour)});
+        controller = std::make_unique<TesterController>(
+            server.baseUrl(), std::make_unique<NetworkTransport>(), std::make_shared<SystemTimeSource>());
     }
-
-    QString base() const {
-        return QStringLiteral("http://%1:%2")
-            .arg(m_server.serverAddress().toString())
-            .arg(m_server.serverPort());
-    }
-    quint16 port() const { return m_server.serverPort(); }
-    bool listening() const { return m_server.isListening(); }
-    int requests() const { return m_requests; }
-    int connections() const { return m_connections; }
-    void setBehaviour(Behaviour behaviour) { m_behaviour = std::move(behaviour); }
-
-private:
-    void read(QTcpSocket *socket) {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
-        for (;;) {
-            const qsizetype end = buffer.indexOf("\r\n\r\n");
-            if (end < 0) {
-                return;
-            }
-            qsizetype length = 0;
-            for (const QByteArray &line : buffer.left(end).split('\n')) {
-                if (line.toLower().startsWith("content-length:")) {
-                    length = line.mid(15).trimmed().toLongLong();
-                }
-            }
-            if (buffer.size() < end + 4 + length) {
-                return;
-            }
-            buffer.remove(0, end + 4 + length);
-            ++m_requests;
-            if (m_requests == 1 || !m_behaviour) {
-                socket->write(okStatus);
-            } else {
-                m_behaviour(socket);
-                if (socket->state() != QAbstractSocket::ConnectedState) {
-                    return;
-                }
-            }
-        }
-    }
-
-    QTcpServer m_server;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-    Behaviour m_behaviour;
-    int m_requests = 0;
-    int m_connections = 0;
 };
 
 void resetConnection(QTcpSocket *socket) {
@@ -150,7 +97,7 @@ private:
 
     // Connects a controller to the server, lets the construction's status request pass,
     // then sends one more status request into the hostile behaviour.
-    Outcome exercise(HostileServer &server, TesterController &controller) {
+    Outcome exercise(TesterController &controller) {
         if (!QTest::qWaitFor([&] { return !controller.busy(); }, 5000)) {
             qFatal("the first, well-behaved exchange did not complete");
         }
@@ -177,7 +124,6 @@ private:
         outcome.idleAfterMs = controller.busy() ? -1 : clock.elapsed();
         ticker.stop();
         outcome.rssGrowthKiB = residentKiB() - rssBefore;
-        Q_UNUSED(server);
         return outcome;
     }
 
@@ -197,77 +143,67 @@ private:
 
 private Q_SLOTS:
     void endlessBody() {
-        HostileServer server;
-        server.setBehaviour([](QTcpSocket *socket) {
+        Rig rig([](QTcpSocket *socket) {
             feedEndlessly(socket,
                           "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
                           "999999999999\r\n\r\n{\"ok\":true,\"x\":\"",
                           QByteArray(64 * 1024, 'x'), 256LL * 1024 * 1024);
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QVERIFY2(controller.status().startsWith(QStringLiteral("200: Risposta non valida")),
                  qPrintable(controller.status()));
     }
 
     void bodyDrippedOneBytePer200ms() {
-        HostileServer server;
-        server.setBehaviour([](QTcpSocket *socket) {
+        Rig rig([](QTcpSocket *socket) {
             socket->write(
                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n{");
             auto *timer = new QTimer(socket);
             QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });
             timer->start(200);
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QVERIFY(controller.status().startsWith(QStringLiteral("Connessione non riuscita: ")));
         QVERIFY2(outcome.idleAfterMs >= 1800, "the total deadline cut the exchange short");
     }
 
     void headersThenSilence() {
-        HostileServer server;
-        server.setBehaviour([](QTcpSocket *socket) {
+        Rig rig([](QTcpSocket *socket) {
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 50\r\n\r\n");
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QVERIFY(controller.status().startsWith(QStringLiteral("Connessione non riuscita: ")));
     }
 
     void redirectToAnotherHostIsNeverFollowed() {
         // The redirect names a second loopback host whose listener counts every connection.
-        HostileServer elsewhere(QHostAddress(QStringLiteral("127.0.0.2")));
-        QVERIFY(elsewhere.listening());
-        HostileServer server;
-        const QByteArray location = elsewhere.base().toLatin1() + "/v1/status";
-        server.setBehaviour([location](QTcpSocket *socket) {
+        ScriptedServer elsewhere;
+        QVERIFY(elsewhere.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+        const QByteArray location = elsewhere.baseUrl().toLatin1() + "/v1/status";
+        Rig rig([location](QTcpSocket *socket) {
             socket->write("HTTP/1.1 302 Found\r\nLocation: " + location +
                           "\r\nContent-Type: application/json\r\nContent-Length: 2\r\n\r\n{}");
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QCOMPARE(controller.status(), QStringLiteral("302: Risposta non valida"));
         QTest::qWait(100);
-        QCOMPARE(elsewhere.connections(), 0);
+        QCOMPARE(elsewhere.connectionCount(), 0);
     }
 
     void invalidUtf8InMessage() {
-        HostileServer server;
-        server.setBehaviour([](QTcpSocket *socket) {
+        Rig rig([](QTcpSocket *socket) {
             socket->write(reply(503, "{\"ok\":false,\"message\":\"guasto \xC3\x28 \xFF\xFE fine\"}"));
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QVERIFY(controller.status().startsWith(QStringLiteral("503: ")));
         // Whatever the decoder made of the bytes, the log holds valid text.
@@ -276,44 +212,38 @@ private Q_SLOTS:
     }
 
     void deeplyNestedArrays() {
-        HostileServer server;
         QByteArray body = "{\"ok\":true,\"x\":";
         body += QByteArray(100000, '[');
         body += QByteArray(100000, ']');
         body += "}";
-        server.setBehaviour([body](QTcpSocket *socket) { socket->write(reply(200, body)); });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        Rig rig([body](QTcpSocket *socket) { socket->write(reply(200, body)); });
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QCOMPARE(controller.status(), QStringLiteral("200: Risposta non valida"));
     }
 
     void fourHundredDigitNumber() {
-        HostileServer server;
         const QByteArray digits(400, '9');
-        server.setBehaviour([digits](QTcpSocket *socket) {
+        Rig rig([digits](QTcpSocket *socket) {
             socket->write(
                 reply(500, "{\"ok\":false,\"remainingDurationMs\":" + digits + ",\"mode\":" + digits + "}"));
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QVERIFY(controller.status().startsWith(QStringLiteral("500: ")));
     }
 
     void connectionResetMidReply() {
-        HostileServer server;
-        server.setBehaviour([](QTcpSocket *socket) {
+        Rig rig([](QTcpSocket *socket) {
             socket->write(
                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 40\r\n\r\n{\"ok\":tr");
             socket->flush();
             QTimer::singleShot(50, socket, [socket] { resetConnection(socket); });
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
-        const Outcome outcome = exercise(server, controller);
+        TesterController &controller = *rig.controller;
+        const Outcome outcome = exercise(controller);
         checkFailedAndIdle(controller, outcome);
         QVERIFY2(controller.status().startsWith(QStringLiteral("Connessione non riuscita: ")),
                  qPrintable(controller.status()));
@@ -322,9 +252,8 @@ private Q_SLOTS:
     void replyForARequestNeverMade() {
         // The first reply carries a second, unasked-for reply behind it on the kept-alive
         // connection. It must never be taken for the answer to a later request.
-        HostileServer server;
         int answered = 0;
-        server.setBehaviour([&answered](QTcpSocket *socket) {
+        Rig rig([&answered](QTcpSocket *socket) {
             ++answered;
             if (answered == 1) {
                 socket->write(okStatus + reply(200, R"({"ok":true,"emitted":true,"message":"unasked"})"));
@@ -332,8 +261,7 @@ private Q_SLOTS:
                 socket->write(reply(500, R"({"ok":false,"error":"the real answer"})"));
             }
         });
-        TesterController controller(server.base(), std::make_unique<NetworkTransport>(),
-                                    std::make_shared<SystemTimeSource>());
+        TesterController &controller = *rig.controller;
         QVERIFY(QTest::qWaitFor([&] { return !controller.busy(); }, 5000));
         controller.verifyConnection();
         QVERIFY(QTest::qWaitFor([&] { return !controller.busy(); }, 4000));

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "api/HttpTransport.h"
+#include "core/TimeSource.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace vibrelle::testing {
@@ -15,13 +17,17 @@ namespace vibrelle::testing {
 // wire, and completes the oldest open exchange only when the test says so.
 class FakeTransport final : public HttpTransport {
 public:
+    // With a clock, every request is stamped with the time at which it left.
+    explicit FakeTransport(const TimeSource *clock = nullptr)
+        : m_clock(clock) {}
+
     struct Sent {
         HttpRequest request;
+        double at = 0;
         QString path() const { return request.url.path(); }
         QByteArray rawBody() const { return request.body.value_or(QByteArray()); }
         QJsonObject json() const { return QJsonDocument::fromJson(rawBody()).object(); }
-        QByteArray header(const QByteArray &name) const
-        {
+        QByteArray header(const QByteArray &name) const {
             for (const auto &h : request.headers) {
                 if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
                     return h.second;
@@ -29,8 +35,7 @@ public:
             }
             return {};
         }
-        bool hasHeader(const QByteArray &name) const
-        {
+        bool hasHeader(const QByteArray &name) const {
             for (const auto &h : request.headers) {
                 if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
                     return true;
@@ -40,15 +45,19 @@ public:
         }
     };
 
-    void send(const HttpRequest &request, Completion done) override
-    {
-        m_sent.append(Sent{request});
+    void send(const HttpRequest &request, Completion done) override {
+        if (onSend) {
+            onSend(request);
+        }
+        m_sent.append(Sent{request, m_clock ? m_clock->now() : 0.0});
         m_open.push_back(std::move(done));
     }
 
+    // Runs at the moment a request leaves, before it is recorded.
+    std::function<void(const HttpRequest &)> onSend;
+
     const QList<Sent> &sent() const { return m_sent; }
-    QStringList paths() const
-    {
+    QStringList paths() const {
         QStringList result;
         for (const auto &s : m_sent) {
             result.append(s.path());
@@ -60,26 +69,22 @@ public:
     void clearSent() { m_sent.clear(); }
 
     // Completes the oldest open exchange with an HTTP reply.
-    void reply(int status, const QByteArray &body)
-    {
+    void reply(int status, const QByteArray &body) {
         HttpOutcome outcome;
         outcome.statusCode = status;
         outcome.body = body;
         finish(outcome);
     }
-    void replyJson(int status, const QJsonObject &object)
-    {
+    void replyJson(int status, const QJsonObject &object) {
         reply(status, QJsonDocument(object).toJson(QJsonDocument::Compact));
     }
     // Success with {"ok": true} plus any extra members.
-    void replyOk(QJsonObject extra = {})
-    {
+    void replyOk(QJsonObject extra = {}) {
         extra.insert(QStringLiteral("ok"), true);
         replyJson(200, extra);
     }
     // Completes the oldest open exchange with a transport failure.
-    void fail(const QString &description = QStringLiteral("Connection refused"))
-    {
+    void fail(const QString &description = QStringLiteral("Connection refused")) {
         HttpOutcome outcome;
         outcome.failed = true;
         outcome.errorDescription = description;
@@ -87,8 +92,7 @@ public:
     }
 
 private:
-    void finish(const HttpOutcome &outcome)
-    {
+    void finish(const HttpOutcome &outcome) {
         if (m_open.empty()) {
             qFatal("FakeTransport: no open exchange to complete");
         }
@@ -97,6 +101,7 @@ private:
         done(outcome);
     }
 
+    const TimeSource *m_clock;
     QList<Sent> m_sent;
     std::deque<Completion> m_open;
 };

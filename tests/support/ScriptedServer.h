@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 namespace vibrelle::testing {
@@ -64,10 +65,14 @@ public:
         endlessBody,        // chunked body without end (capped at 64 MiB written)
         closeWithoutReply,  // read the request, close the connection
         reset,              // read the request, reset the connection
+        custom,             // the step's own function acts on the socket
     };
     struct Step {
-        Behaviour behaviour = Behaviour::reply;
+        Step(Behaviour b = Behaviour::reply, QByteArray r = {}, std::function<void(QTcpSocket *)> c = {})
+            : behaviour(b), response(std::move(r)), custom(std::move(c)) {}
+        Behaviour behaviour;
         QByteArray response;
+        std::function<void(QTcpSocket *)> custom;
     };
 
     ScriptedServer() {
@@ -84,9 +89,11 @@ public:
     ScriptedServer(const ScriptedServer &) = delete;
     ScriptedServer &operator=(const ScriptedServer &) = delete;
 
-    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost) { return m_server.listen(address, 0); }
     quint16 port() const { return m_server.serverPort(); }
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+    QString baseUrl() const {
+        return QStringLiteral("http://%1:%2").arg(m_server.serverAddress().toString()).arg(port());
+    }
 
     // The next request gets the oldest queued step; with none queued, the default one.
     void enqueue(Step step) { m_queue.push_back(std::move(step)); }
@@ -215,6 +222,9 @@ private:
             feed();
             return true;
         }
+        case Behaviour::custom:
+            step.custom(socket);
+            return socket->state() == QAbstractSocket::ConnectedState;
         case Behaviour::closeWithoutReply:
             socket->disconnectFromHost();
             return false;
