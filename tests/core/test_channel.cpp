@@ -155,7 +155,6 @@ private Q_SLOTS:
     void failedStatusLogsNoSummary();
     void successfulHeartbeatAndUpdateAreNotLogged();
     void failedHeartbeatIsLoggedAndStops();
-    void timedReplyHandling();
     void pausedIsCopiedOnlyInControlledMode();
 
     // --- Refused address ------------------------------------------------------------
@@ -181,15 +180,6 @@ private Q_SLOTS:
     void terminationReplacesEarlierCompletion();
     void deactivationWhileIdleDoesNothing();
     void deactivationDuringSequenceWindowStops();
-
-    // --- Channel timers -------------------------------------------------------------
-    void heartbeatRenewsAStaleLease();
-    void sequenceWindowClosesAfterItsWait();
-    void releaseImpulseAfterMinimumDelay();
-    void releaseImpulseKeepsItsSpacingFromTheLastUpdate();
-    void failedStopDropsReleaseImpulse();
-    void stopCancelsArmedReleaseImpulse();
-    void terminationCancelsArmedReleaseImpulse();
 
     // --- Lifetime -------------------------------------------------------------------
     void outcomeAfterControllerIsGoneIsDropped();
@@ -590,38 +580,6 @@ void TestChannel::failedHeartbeatIsLoggedAndStops() {
     QCOMPARE(f.transport->last().request.url.toString(), QStringLiteral("http://127.0.0.1:59723/v1/stop"));
 }
 
-void TestChannel::timedReplyHandling() {
-    {
-        // The service reports the effect already over: local reset, no stop.
-        ControllerFixture f;
-        f.c().timedResonance();
-        f.transport->replyOk(object({{QStringLiteral("activeEffect"), QStringLiteral("none")}}));
-        QVERIFY(!f.c().effectRunning());
-        QVERIFY(!f.c().resonanceMode().has_value());
-        QVERIFY(!f.c().effectAddress().has_value());
-        QVERIFY(f.c().controlsEnabled());
-        f.advance(2.0);
-        QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/resonance")});
-    }
-    {
-        // The remaining time moves the expected end; a negative one counts as zero.
-        ControllerFixture f;
-        f.c().timedResonance();
-        f.advance(0.01);
-        const double replyAt = f.clock->now();
-        f.transport->replyOk(object({{QStringLiteral("remainingDurationMs"), 250}}));
-        QVERIFY(qAbs(f.c().timedDeadline() - (replyAt + 0.25)) < 1e-9);
-        QVERIFY(f.c().effectRunning());
-
-        ControllerFixture g;
-        g.c().timedResonance();
-        g.advance(0.4);
-        const double lateAt = g.clock->now();
-        g.transport->replyOk(object({{QStringLiteral("remainingDurationMs"), -40}}));
-        QVERIFY(qAbs(g.c().timedDeadline() - lateAt) < 1e-9);
-    }
-}
-
 void TestChannel::pausedIsCopiedOnlyInControlledMode() {
     ControllerFixture f(defaultAddress, false);
     f.transport->replyOk(object({{QStringLiteral("paused"), true}}));
@@ -997,160 +955,6 @@ void TestChannel::deactivationDuringSequenceWindowStops() {
     f.transport->replyOk();
     QVERIFY(!f.c().effectRunning());
     QCOMPARE(f.c().status(), QStringLiteral("Feedback fermato."));
-}
-
-// --- Channel timers ----------------------------------------------------------------------------
-
-void TestChannel::heartbeatRenewsAStaleLease() {
-    ControllerFixture f;
-    f.c().controlledResonance();
-    f.transport->replyOk(); // lease renewed at t0; ticks at t0+0.5, t0+1.0, ...
-    f.transport->clearSent();
-
-    f.advance(0.499);
-    QVERIFY(f.transport->sent().isEmpty());
-    f.advance(0.001);
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/heartbeat")});
-    QCOMPARE(f.transport->last().request.url.toString(),
-             QStringLiteral("http://127.0.0.1:59723/v1/heartbeat"));
-
-    f.advance(0.1);
-    f.transport->replyOk(); // renewed at t0+0.6: at the tick of t0+1.0 it is only 0.4 s old
-    f.advance(0.4);
-    QCOMPARE(f.transport->sent().size(), 1);
-    f.advance(0.5); // t0+1.5: 0.9 s old
-    QCOMPARE(f.transport->sent().size(), 2);
-
-    // While that heartbeat is out, later ticks send nothing.
-    f.advance(1.0);
-    QCOMPARE(f.transport->sent().size(), 2);
-    QCOMPARE(f.transport->openCount(), 1);
-
-    // A successful update outside timed mode renews the lease as well.
-    f.transport->replyOk();
-    f.c().setSharpness(0.7);
-    f.advance(0.3); // the update goes out at once: the start request was long ago
-    QCOMPARE(f.transport->last().path(), QStringLiteral("/v1/resonance/update"));
-    f.transport->replyOk();
-    const int sent = static_cast<int>(f.transport->sent().size());
-    f.advance(0.2); // the tick at t0+3.0 finds a lease renewed 0.2 s ago, not 0.5 s ago
-
-    QCOMPARE(f.transport->sent().size(), sent);
-}
-
-void TestChannel::sequenceWindowClosesAfterItsWait() {
-    ControllerFixture f;
-    f.c().sequence();
-    f.advance(0.05);
-    f.transport->replyOk();
-    f.transport->clearSent();
-    QVERIFY(f.c().effectRunning());
-    QVERIFY(!f.c().controlsEnabled());
-    f.advance(0.329);
-    QVERIFY(f.c().effectRunning());
-    f.advance(0.002);
-    QVERIFY(!f.c().effectRunning());
-    QVERIFY(!f.c().effectAddress().has_value());
-    QVERIFY(f.c().controlsEnabled());
-    QVERIFY(f.transport->sent().isEmpty()); // the window ends locally, without a stop
-}
-
-namespace {
-
-// A cue drag pulled to half its length and released; the stop is out when this returns.
-double dragCueAndRelease(ControllerFixture &f, double restBeforeRelease) {
-    f.c().beginCueDrag();
-    f.transport->replyOk();
-    f.advance(restBeforeRelease);
-    f.c().updateCueDrag(110);
-    const double intensity = f.c().tensionCurve().sample(0.5).intensity;
-    f.c().endCueDrag();
-    return intensity;
-}
-
-} // namespace
-
-void TestChannel::releaseImpulseAfterMinimumDelay() {
-    ControllerFixture f;
-    const double intensity = dragCueAndRelease(f, 0.1);
-    f.c().setAddress(QStringLiteral("http://127.0.0.1:4400")); // the release keeps the effect's address
-    QCOMPARE(f.transport->last().path(), QStringLiteral("/v1/stop"));
-    f.transport->replyOk();
-    QVERIFY(f.c().releasePending());
-    QVERIFY(!f.c().controlsEnabled());
-    f.transport->clearSent();
-
-    f.advance(0.0009);
-    QVERIFY(f.transport->sent().isEmpty());
-    f.advance(0.0002);
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/impulses")});
-    const auto &release = f.transport->last();
-    QCOMPARE(release.request.url.toString(), QStringLiteral("http://127.0.0.1:59723/v1/impulses"));
-    QCOMPARE(release.json().value(QStringLiteral("style")).toString(), QStringLiteral("crisp"));
-    QCOMPARE(release.json().value(QStringLiteral("intensity")).toDouble(), intensity);
-    QVERIFY(!f.c().releasePending());
-    QVERIFY(f.c().busy());
-    f.transport->replyOk(object({{QStringLiteral("emitted"), true}}));
-    QCOMPARE(topText(f.c()), QStringLiteral("POST /v1/impulses · 200 · 0 ms · OK · emitted: true"));
-    QVERIFY(f.c().controlsEnabled());
-}
-
-void TestChannel::releaseImpulseKeepsItsSpacingFromTheLastUpdate() {
-    // The start request went out at t0 and the stop is confirmed at t0: the release
-    // waits until t0 + 0.05.
-    ControllerFixture f;
-    dragCueAndRelease(f, 0.0);
-    f.transport->replyOk();
-    QVERIFY(f.c().releasePending());
-    f.transport->clearSent();
-    f.advance(0.049);
-    QVERIFY(f.transport->sent().isEmpty());
-    f.advance(0.0015);
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/impulses")});
-}
-
-void TestChannel::failedStopDropsReleaseImpulse() {
-    ControllerFixture f;
-    dragCueAndRelease(f, 0.1);
-    f.transport->reply(500, QByteArrayLiteral("{}"));
-    QVERIFY(!f.c().releasePending());
-    QVERIFY(!f.c().pendingReleaseImpulse().has_value());
-    f.transport->clearSent();
-    f.advance(1.0);
-    QVERIFY(f.transport->sent().isEmpty());
-    QVERIFY(f.c().controlsEnabled());
-}
-
-void TestChannel::stopCancelsArmedReleaseImpulse() {
-    ControllerFixture f;
-    dragCueAndRelease(f, 0.1);
-    f.transport->replyOk();
-    QVERIFY(f.c().releasePending());
-    f.transport->clearSent();
-    f.c().stop();
-    QVERIFY(!f.c().releasePending());
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-    f.transport->replyOk();
-    f.advance(1.0);
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-    QVERIFY(f.c().controlsEnabled());
-}
-
-void TestChannel::terminationCancelsArmedReleaseImpulse() {
-    ControllerFixture f;
-    dragCueAndRelease(f, 0.1);
-    f.transport->replyOk();
-    QVERIFY(f.c().releasePending());
-    f.transport->clearSent();
-    int calls = 0;
-    f.c().stopForTermination([&calls] { ++calls; });
-    QCOMPARE(topText(f.c()), QStringLiteral("Stop automatico: chiusura del tester"));
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-    QCOMPARE(calls, 0);
-    f.transport->replyOk();
-    QCOMPARE(calls, 1);
-    f.advance(1.0);
-    QCOMPARE(f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
 }
 
 // --- Lifetime -----------------------------------------------------------------------------------

@@ -3,10 +3,10 @@
 // only checks here that run on real time), the body cap, and the controller's log after
 // real exchanges.
 
-#include "support/ScriptedServer.h"
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
 #include "core/TesterController.h"
+#include "support/ScriptedServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -106,9 +106,8 @@ private Q_SLOTS:
     void connectionRefusedFailsQuickly();
     void closedOrResetConnectionFails_data();
     void closedOrResetConnectionFails();
-    void stalledReplyFailsAfterInactivityTimeout();
-    void silenceAfterHeadersFailsAfterInactivityTimeout();
-    void dripFedReplyFailsAtTotalDeadline();
+    void timeOutsFailTheExchange_data();
+    void timeOutsFailTheExchange();
     void bodyUpToTheCapIsKept();
     void oversizedBodyIsCapped_data();
     void oversizedBodyIsCapped();
@@ -336,61 +335,37 @@ void TestTransport::closedOrResetConnectionFails() {
     QVERIFY(server.requests().size() >= 1 && server.requests().size() <= 2);
 }
 
-void TestTransport::stalledReplyFailsAfterInactivityTimeout() {
-    ScriptedServer server;
-    QVERIFY(server.listen());
-    server.setDefault({Behaviour::stall, {}});
-
-    NetworkTransport transport;
-    Exchange exchange;
-    exchange.start(transport, getStatus(server));
-    QTRY_VERIFY_WITH_TIMEOUT(exchange.outcome.has_value(), patience);
-    QVERIFY(exchange.outcome->failed);
-    QVERIFY2(exchange.elapsedMs >= 1300 && exchange.elapsedMs <= 1900,
-             QByteArray::number(exchange.elapsedMs).constData());
-    QVERIFY(!exchange.outcome->errorDescription.isEmpty());
-    QCOMPARE(exchange.calls, 1);
+void TestTransport::timeOutsFailTheExchange_data() {
+    QTest::addColumn<int>("behaviour");
+    QTest::addColumn<int>("earliestMs");
+    QTest::addColumn<int>("latestMs");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("stalled: no data for 1.5 s") << int(Behaviour::stall) << 1300 << 1900 << "nessun dato";
+    QTest::newRow("headers, then silence")
+        << int(Behaviour::headersThenSilence) << 1300 << 1900 << "nessun dato";
+    QTest::newRow("dripped: over the 2 s deadline")
+        << int(Behaviour::drip) << 1800 << 2600 << "tempo massimo";
 }
 
-void TestTransport::silenceAfterHeadersFailsAfterInactivityTimeout() {
+void TestTransport::timeOutsFailTheExchange() {
+    QFETCH(int, behaviour);
+    QFETCH(int, earliestMs);
+    QFETCH(int, latestMs);
+    QFETCH(QString, description);
     ScriptedServer server;
     QVERIFY(server.listen());
-    server.setDefault({Behaviour::headersThenSilence, {}});
+    server.setDefault({Behaviour(behaviour), {}});
 
     NetworkTransport transport;
     Exchange exchange;
     exchange.start(transport, getStatus(server));
     QTRY_VERIFY_WITH_TIMEOUT(exchange.outcome.has_value(), patience);
     QVERIFY(exchange.outcome->failed);
-    QVERIFY2(exchange.elapsedMs >= 1300 && exchange.elapsedMs <= 1900,
+    QVERIFY2(exchange.elapsedMs >= earliestMs && exchange.elapsedMs <= latestMs,
              QByteArray::number(exchange.elapsedMs).constData());
+    QVERIFY2(exchange.outcome->errorDescription.contains(description),
+             qPrintable(exchange.outcome->errorDescription));
     QCOMPARE(exchange.calls, 1);
-}
-
-void TestTransport::dripFedReplyFailsAtTotalDeadline() {
-    ScriptedServer server;
-    QVERIFY(server.listen());
-    server.setDefault({Behaviour::drip, {}});
-
-    NetworkTransport transport;
-    Exchange exchange;
-    exchange.start(transport, getStatus(server));
-    QTRY_VERIFY_WITH_TIMEOUT(exchange.outcome.has_value(), patience);
-    QVERIFY(exchange.outcome->failed);
-    QVERIFY2(exchange.elapsedMs >= 1800 && exchange.elapsedMs <= 2600,
-             QByteArray::number(exchange.elapsedMs).constData());
-    QCOMPARE(exchange.calls, 1);
-
-    // The two time-outs are told apart in their descriptions.
-    ScriptedServer stalled;
-    QVERIFY(stalled.listen());
-    stalled.setDefault({Behaviour::stall, {}});
-    Exchange stall;
-    stall.start(transport, getStatus(stalled));
-    QTRY_VERIFY_WITH_TIMEOUT(stall.outcome.has_value(), patience);
-    QVERIFY(stall.outcome->failed);
-    QVERIFY2(stall.outcome->errorDescription != exchange.outcome->errorDescription,
-             qPrintable(stall.outcome->errorDescription));
 }
 
 void TestTransport::bodyUpToTheCapIsKept() {
