@@ -464,6 +464,16 @@ QWidget *TesterView::buildFooter() {
     return footer;
 }
 
+TesterView::~TesterView() {
+    // The children are destroyed after this body; a pad that is still pressed ends its drag when
+    // hidden and the controller then publishes a change. Nothing may reach this half-destroyed view.
+    if (m_controller) {
+        disconnect(m_controller, nullptr, this, nullptr);
+    }
+    disconnect(m_viewState, nullptr, this, nullptr);
+    disconnect(qApp, nullptr, this, nullptr);
+}
+
 void TesterView::scheduleRefresh() {
     if (m_refreshQueued) {
         return;

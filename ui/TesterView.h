@@ -35,6 +35,7 @@ public:
     static constexpr const char *deactivationReason = "il tester ha perso il primo piano";
 
     explicit TesterView(TesterController *controller, QWidget *parent = nullptr);
+    ~TesterView() override;
 
     TesterController *controller() const { return m_controller; }
     ViewState *viewState() const { return m_viewState; }

@@ -3,16 +3,14 @@
 
 #include "support/ControllerFixture.h"
 #include "ui/IconLabel.h"
-#include "ui/RequestLogPanel.h"
 #include "ui/SectionRow.h"
 #include "ui/TesterPalette.h"
 #include "ui/TesterView.h"
+#include "ui/pads/GesturePad.h"
 
 #include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QToolButton>
 #include <QtTest>
 
 using vibrelle::testing::ControllerFixture;
@@ -20,8 +18,7 @@ using namespace vibrelle::ui;
 
 namespace {
 
-// A window on a controller on virtual time; the construction's status request is
-// answered unless told otherwise.
+// A window on a controller on virtual time; the view re-renders on the next turn of the event loop.
 struct Window {
     ControllerFixture f;
     TesterView view;
@@ -31,37 +28,35 @@ struct Window {
         , view(f.controller.get()) {
         view.show();
     }
-
-    template <typename T> T *find(const QString &name) {
+    template <typename T = QWidget> T *find(const QString &name) {
         auto *widget = view.findChild<T *>(name);
         if (!widget) {
             qFatal("no widget named %s", qPrintable(name));
         }
         return widget;
     }
-    // The view re-renders on the next turn of the event loop.
-    void settle() { QCoreApplication::processEvents(); }
-
-    QList<QLabel *> visibleLogLines() {
-        QList<QLabel *> lines;
-        for (QLabel *label : view.findChildren<QLabel *>(QStringLiteral("tester.log.entry"))) {
-            if (label->isVisibleTo(&view)) {
-                lines.append(label);
-            }
-        }
-        return lines;
+    void click(const QString &name) {
+        QTest::mouseClick(find(name), Qt::LeftButton);
+        QCoreApplication::processEvents();
     }
-
-    void startControlled() {
-        f.c().controlledResonance();
-        f.transport->replyOk();
-        settle();
+    void reply(const QJsonObject &extra = {}) {
+        f.transport->replyOk(extra);
+        QCoreApplication::processEvents();
+    }
+    // Enabled (1) or not: the section rows (resonance, impulses, billiards), "Verifica", the
+    // address field; shown or not: the hint. Then the connection word and the badge.
+    QString summary() {
+        QString s;
+        for (const char *name : {"tester.section.resonance", "tester.section.impulses",
+                                 "tester.section.billiards", "tester.verify", "tester.address"}) {
+            s += find(name)->isEnabled() ? '1' : '0';
+        }
+        s += find("tester.section.hint")->isVisibleTo(&view) ? '1' : '0';
+        auto *badge = find<IconLabel>("tester.badge");
+        return s + ' ' + find<QLabel>("tester.connection.state")->text() + ' ' +
+               (badge->isHidden() ? QStringLiteral("-") : badge->text() + '/' + badge->symbolName());
     }
 };
-
-bool sectionEnabled(Window &w, Section section) {
-    return w.find<SectionRow>(sectionObjectName(section))->isEnabled();
-}
 
 } // namespace
 
@@ -69,269 +64,147 @@ class TesterViewTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { QCoreApplication::setApplicationVersion(QString()); }
-
-    void sidebarFollowsControlsEnabled() {
+    // While a request or an effect is out, only the current section stays reachable; the
+    // connection bar edits the controller's address, verifies it and reports back.
+    void windowFollowsTheController() {
         Window w;
-        auto *hint = w.find<QLabel>(QStringLiteral("tester.section.hint"));
-        QCOMPARE(hint->text(), QStringLiteral("Ferma l'effetto per cambiare prova."));
-        for (const Section s : {Section::resonance, Section::impulses, Section::billiards}) {
-            QVERIFY(sectionEnabled(w, s));
-        }
-        QVERIFY(hint->isHidden());
-
-        // Switching sections sends nothing and changes the heading.
-        QTest::mouseClick(w.find<SectionRow>(QStringLiteral("tester.section.impulses")), Qt::LeftButton);
-        w.settle();
+        auto *address = w.find<QLineEdit>("tester.address");
+        auto *status = w.find<QLabel>("tester.status");
+        QCOMPARE(address->text(), "http://127.0.0.1:59723");
+        QCOMPARE(w.summary(), "111110 Connesso -");
+        w.click("tester.section.impulses");
         QCOMPARE(w.view.viewState()->selectedSection(), Section::impulses);
-        QCOMPARE(w.find<QLabel>(QStringLiteral("tester.section.title"))->text(), QStringLiteral("Impulsi"));
-        QCOMPARE(w.find<QLabel>(QStringLiteral("tester.section.description"))->text(),
-                 QStringLiteral("Confronta tre caratteri tattili, con l'intensità che preferisci."));
-        QVERIFY(w.find<SectionRow>(QStringLiteral("tester.section.impulses"))->isChecked());
-        QVERIFY(!w.find<SectionRow>(QStringLiteral("tester.section.resonance"))->isChecked());
+        QCOMPARE(w.find<QLabel>("tester.section.title")->text(), "Impulsi");
+        QVERIFY(w.find<SectionRow>("tester.section.impulses")->isChecked());
+        QVERIFY(!w.find<SectionRow>("tester.section.resonance")->isChecked());
+        auto *billiards = w.find<SectionRow>("tester.section.billiards");
+        billiards->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(billiards, Qt::Key_Space); // Space on a focused row selects it
+        QCOMPARE(w.view.viewState()->selectedSection(), Section::billiards);
         QVERIFY(w.f.transport->sent().isEmpty());
+        QCOMPARE(w.find<QLabel>("tester.version")->text(), "Versione di sviluppo");
+        QCOMPARE(TesterView::versionLine("1.4.2"), "Versione 1.4.2");
 
-        // A request in flight locks every row but the current one and shows the hint.
-        QTest::mouseClick(w.find<QPushButton>(QStringLiteral("tester.verify")), Qt::LeftButton);
-        w.settle();
-        QVERIFY(w.f.c().busy());
-        QVERIFY(!hint->isHidden());
-        QVERIFY(sectionEnabled(w, Section::impulses));
-        QVERIFY(!sectionEnabled(w, Section::resonance));
-        QVERIFY(!sectionEnabled(w, Section::billiards));
-        QTest::mouseClick(w.find<SectionRow>(QStringLiteral("tester.section.billiards")), Qt::LeftButton);
-        w.settle();
-        QCOMPARE(w.view.viewState()->selectedSection(), Section::impulses);
+        address->selectAll();
+        QTest::keyClicks(address, "http://127.0.0.1:8080");
+        QCOMPARE(w.f.c().address(), "http://127.0.0.1:8080");
+        w.click("tester.verify");
+        QCOMPARE(w.f.transport->last().request.url.toString(), "http://127.0.0.1:8080/v1/status");
+        QCOMPARE(w.summary(), "001001 Connesso -");
+        QCOMPARE(w.find<QLabel>("tester.section.hint")->text(), "Ferma l'effetto per cambiare prova.");
+        w.click("tester.section.resonance");
+        QCOMPARE(w.view.viewState()->selectedSection(), Section::billiards);
+        const QString before = status->text();
+        w.f.transport->fail();
+        QCoreApplication::processEvents();
+        QCOMPARE(w.summary(), "111110 Da collegare -");
+        QVERIFY(w.f.c().status() != before);
+        QCOMPARE(status->text(), w.f.c().status());
+        QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), w.f.c().status());
+        w.f.c().setAddress("http://127.0.0.1:59723");
 
-        w.f.transport->replyOk();
-        w.settle();
-        QVERIFY(hint->isHidden());
-        QVERIFY(sectionEnabled(w, Section::billiards));
-    }
-
-    void badgeFollowsTheResonanceMode() {
-        Window w;
-        auto *badge = w.find<IconLabel>(QStringLiteral("tester.badge"));
-        QVERIFY(badge->isHidden());
-
-        w.startControlled();
-        QVERIFY(!badge->isHidden());
-        QCOMPARE(badge->text(), QStringLiteral("In corso"));
-        QCOMPARE(badge->symbolName(), QStringLiteral("waveform"));
-
+        // The badge shows any resonance, in whichever section is shown.
+        w.f.c().controlledResonance();
+        w.reply();
+        QCOMPARE(w.summary(), "001001 Connesso In corso/waveform");
+        QCOMPARE(address->text(), "http://127.0.0.1:59723");
         w.f.c().togglePause();
         w.f.advance(0.1);
-        w.f.transport->replyOk({{QStringLiteral("paused"), true}});
-        w.settle();
-        QVERIFY(w.f.c().controlledPaused());
-        QCOMPARE(badge->text(), QStringLiteral("In pausa"));
-        QCOMPARE(badge->symbolName(), QStringLiteral("pause.fill"));
-
+        w.reply({{"paused", true}});
+        QCOMPARE(w.summary(), "001001 Connesso In pausa/pause.fill");
         w.f.c().stop();
-        w.f.transport->replyOk();
-        w.settle();
-        QVERIFY(badge->isHidden());
-
-        // Any mode, in whichever section is shown.
-        w.view.viewState()->setSelectedSection(Section::billiards);
+        w.reply();
+        QCOMPARE(w.summary(), "111110 Connesso -");
         w.f.c().timedResonance();
-        w.settle();
-        QVERIFY(!badge->isHidden());
-        QCOMPARE(badge->text(), QStringLiteral("In corso"));
+        QCoreApplication::processEvents();
+        QCOMPARE(w.summary(), "001001 Connesso In corso/waveform");
     }
 
     void logShowsPlaceholderThenEntriesNewestFirst() {
         Window w(false); // the status request is still out: the log is empty
-        auto *toggle = w.find<QToolButton>(QStringLiteral("tester.log.toggle"));
-        auto *panel = w.find<RequestLogPanel>(QStringLiteral("tester.log"));
-        QVERIFY(panel->isHidden());
-        QCOMPARE(toggle->accessibleName(), QStringLiteral("Mostra registro richieste"));
-
-        QTest::mouseClick(toggle, Qt::LeftButton);
-        w.settle();
-        QVERIFY(w.view.viewState()->showingLog());
-        QVERIFY(!panel->isHidden());
-        QCOMPARE(toggle->accessibleName(), QStringLiteral("Nascondi registro richieste"));
-        auto *placeholder = w.find<QLabel>(QStringLiteral("tester.log.placeholder"));
+        auto *toggle = w.find("tester.log.toggle");
+        QVERIFY(w.find("tester.log")->isHidden());
+        QCOMPARE(toggle->accessibleName(), "Mostra registro richieste");
+        w.click("tester.log.toggle");
+        QVERIFY(!w.find("tester.log")->isHidden());
+        QCOMPARE(toggle->accessibleName(), "Nascondi registro richieste");
+        auto *placeholder = w.find<QLabel>("tester.log.placeholder");
         QVERIFY(placeholder->isVisibleTo(&w.view));
         QCOMPARE(placeholder->text(),
-                 QStringLiteral("Nessuna richiesta. Il tester non interroga il servizio quando è inattivo."));
-        QVERIFY(w.visibleLogLines().isEmpty());
+                 "Nessuna richiesta. Il tester non interroga il servizio quando è inattivo.");
 
-        w.f.transport->fail(QStringLiteral("Connection refused"));
+        w.f.transport->fail(); // the status request
         w.f.c().verifyConnection();
-        w.f.transport->replyOk();
-        w.settle();
+        w.reply();
         QVERIFY(!placeholder->isVisibleTo(&w.view));
-        const auto lines = w.visibleLogLines();
+        QList<QLabel *> lines = w.view.findChildren<QLabel *>("tester.log.entry");
+        lines.removeIf([&](QLabel *line) { return !line->isVisibleTo(&w.view); });
         QCOMPARE(lines.size(), 2);
         const auto &entries = w.f.c().entries();
+        QVERIFY(!entries.at(0).failed && entries.at(1).failed);
         QCOMPARE(lines.at(0)->text(), entries.at(0).text);
         QCOMPARE(lines.at(1)->text(), entries.at(1).text);
-        QVERIFY(!entries.at(0).failed);
-        QVERIFY(entries.at(1).failed);
         QVERIFY(lines.at(0)->y() < lines.at(1)->y());
-
-        // The failed line is red, the other in the secondary colour; both selectable.
+        // The failed line is red, the other not; the lines can be copied.
         const QColor red = TesterPalette::failure(w.view.palette());
         QCOMPARE(lines.at(1)->palette().color(QPalette::WindowText), red);
         QVERIFY(lines.at(0)->palette().color(QPalette::WindowText) != red);
         QVERIFY(lines.at(0)->textInteractionFlags() & Qt::TextSelectableByMouse);
-
-        QTest::mouseClick(toggle, Qt::LeftButton);
-        w.settle();
-        QVERIFY(panel->isHidden());
+        w.click("tester.log.toggle");
+        QVERIFY(w.find("tester.log")->isHidden());
     }
 
-    void escapeStopsEvenWhenNothingRuns() {
+    // "Ferma tutto" and Esc anywhere in the window (even in the address field, even idle) stop
+    // all; losing the foreground ends a cue interaction and stops what runs, and only that.
+    void stopAllAndDeactivation() {
         Window w;
-        auto *stop = w.find<QPushButton>(QStringLiteral("tester.stop"));
-        QCOMPARE(stop->toolTip(), QStringLiteral("Ferma ogni effetto · Esc"));
         QVERIFY(QTest::qWaitForWindowActive(&w.view));
-
         QTest::keyClick(&w.view, Qt::Key_Escape);
-        QCOMPARE(w.f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-        w.f.transport->replyOk();
-        w.settle();
-
-        // Also from inside the address field, and while an effect runs.
-        w.startControlled();
-        auto *address = w.find<QLineEdit>(QStringLiteral("tester.address"));
-        w.f.transport->clearSent();
+        QCOMPARE(w.f.transport->paths(), QStringList{"/v1/stop"});
+        w.reply();
+        w.f.c().controlledResonance();
+        w.reply();
+        auto *address = w.find<QLineEdit>("tester.address");
         address->setFocus();
         QTest::keyClick(address, Qt::Key_Escape);
-        QCOMPARE(w.f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-        QVERIFY(stop->isEnabled());
-    }
+        QCOMPARE(w.f.transport->last().path(), "/v1/stop");
+        w.reply();
+        w.click("tester.stop");
+        w.reply();
+        QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/stop", "/v1/resonance", "/v1/stop", "/v1/stop"}));
 
-    void deactivationStopsOnlyWhatRuns() {
-        Window w;
+        w.f.transport->clearSent();
         w.view.viewState()->setCueInteractionActive(true);
         const auto entriesBefore = w.f.c().entries().size();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
         QVERIFY(!w.view.viewState()->cueInteractionActive());
         QCOMPARE(w.f.c().entries().size(), entriesBefore);
-        QVERIFY(w.f.transport->sent().isEmpty());
-
-        w.startControlled();
-        w.f.transport->clearSent();
+        w.f.c().controlledResonance();
+        w.reply();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationInactive);
-        QCOMPARE(w.f.c().entries().first().text,
-                 QStringLiteral("Stop automatico: il tester ha perso il primo piano"));
-        QCOMPARE(w.f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-        w.f.transport->replyOk();
-
-        // Coming back to the foreground does nothing.
-        w.f.transport->clearSent();
+        QCOMPARE(w.f.c().entries().first().text, "Stop automatico: il tester ha perso il primo piano");
+        w.reply();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
-        QVERIFY(w.f.transport->sent().isEmpty());
+        QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
     }
 
-    void connectionBar() {
-        Window w;
-        auto *address = w.find<QLineEdit>(QStringLiteral("tester.address"));
-        auto *verify = w.find<QPushButton>(QStringLiteral("tester.verify"));
-        auto *state = w.find<QLabel>(QStringLiteral("tester.connection.state"));
-        auto *status = w.find<QLabel>(QStringLiteral("tester.status"));
-        QCOMPARE(address->accessibleName(), QStringLiteral("Indirizzo del servizio API locale"));
-        QCOMPARE(address->placeholderText(), QStringLiteral("Indirizzo locale"));
-        QCOMPARE(address->text(), QStringLiteral("http://127.0.0.1:59723"));
-        QCOMPARE(state->text(), QStringLiteral("Connesso"));
-        QCOMPARE(status->text(), w.f.c().status());
-        QVERIFY(status->textInteractionFlags() & Qt::TextSelectableByMouse);
-
-        // Typing edits the controller's address.
-        address->selectAll();
-        QTest::keyClicks(address, QStringLiteral("http://127.0.0.1:8080"));
-        QCOMPARE(w.f.c().address(), QStringLiteral("http://127.0.0.1:8080"));
-
-        // "Verifica" sends the status request; a failure turns the indicator off.
-        QTest::mouseClick(verify, Qt::LeftButton);
-        QCOMPARE(w.f.transport->last().request.url.toString(),
-                 QStringLiteral("http://127.0.0.1:8080/v1/status"));
-        w.settle();
-        QVERIFY(!verify->isEnabled());
-        QVERIFY(!address->isEnabled());
-        w.f.transport->fail();
-        w.settle();
-        QCOMPARE(state->text(), QStringLiteral("Da collegare"));
-        QCOMPARE(status->text(), w.f.c().status());
-
-        // The controller's address shows in the field; a running effect locks it.
-        w.f.c().setAddress(QStringLiteral("http://127.0.0.1:59723"));
-        w.settle();
-        QCOMPARE(address->text(), QStringLiteral("http://127.0.0.1:59723"));
-        w.startControlled();
-        QVERIFY(!address->isEnabled());
-        QVERIFY(!verify->isEnabled());
-    }
-
-    // The status line carries its text as its accessible name, so each change is a name
-    // change on the accessibility bus. (The offscreen platform has no bus to listen on.)
-    void statusLineIsReadableByAssistiveTechnology() {
-        Window w;
-        auto *status = w.find<QLabel>(QStringLiteral("tester.status"));
-        const QString before = w.f.c().status();
-        w.f.c().verifyConnection();
-        w.f.transport->fail();
-        w.settle();
-        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(status);
-        QVERIFY(accessible);
-        QCOMPARE(accessible->text(QAccessible::Name), w.f.c().status());
-        QVERIFY(w.f.c().status() != before);
-    }
-
-    void identifiersNamesAndKeyboardReach() {
-        Window w;
-        QCOMPARE(w.view.windowTitle(), QStringLiteral("Vibrelle API Tester"));
-        QCOMPARE(w.find<QWidget>(QStringLiteral("tester.section.resonance"))->accessibleName(),
-                 QStringLiteral("Risonanza"));
-        QCOMPARE(w.find<QLabel>(QStringLiteral("tester.version"))->text(),
-                 QStringLiteral("Versione di sviluppo"));
-        QCOMPARE(w.find<QToolButton>(QStringLiteral("tester.docs"))->accessibleName(),
-                 QStringLiteral("API & Docs"));
-
-        // Tab walks through every control of the window's frame.
-        QVERIFY(QTest::qWaitForWindowActive(&w.view));
-        const QStringList expected{
-            QStringLiteral("tester.section.resonance"), QStringLiteral("tester.section.impulses"),
-            QStringLiteral("tester.section.billiards"), QStringLiteral("tester.docs"),
-            QStringLiteral("tester.address"),           QStringLiteral("tester.verify"),
-            QStringLiteral("tester.log.toggle"),        QStringLiteral("tester.stop")};
-        QSet<QString> reached;
-        for (int i = 0; i < 200 && reached.size() < expected.size(); ++i) {
-            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w.view, Qt::Key_Tab);
-            if (QWidget *focus = QApplication::focusWidget();
-                focus && expected.contains(focus->objectName())) {
-                reached.insert(focus->objectName());
-            }
-        }
-        for (const QString &name : expected) {
-            QVERIFY2(reached.contains(name), qPrintable(name));
-        }
-
-        // Space on a focused section row selects it.
-        auto *billiards = w.find<SectionRow>(QStringLiteral("tester.section.billiards"));
-        billiards->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(billiards, Qt::Key_Space);
-        w.settle();
-        QCOMPARE(w.view.viewState()->selectedSection(), Section::billiards);
-    }
-
-    void versionLine() {
-        QCOMPARE(TesterView::versionLine(QString()), QStringLiteral("Versione di sviluppo"));
-        QCOMPARE(TesterView::versionLine(QStringLiteral("1.4.2")), QStringLiteral("Versione 1.4.2"));
-    }
-
-    void windowCannotShrinkBelowItsMinimum() {
-        Window w;
-        w.view.resize(500, 400);
-        QVERIFY(w.view.width() >= 790);
-        QVERIFY(w.view.height() >= 650);
-        w.view.resize(790, 650);
-        QCOMPARE(w.view.size(), QSize(790, 650));
-        QVERIFY(w.view.minimumSizeHint().width() <= 790);
-        QVERIFY(w.view.minimumSizeHint().height() <= 650);
+    // Closing the window while the gesture pad is held ends the gesture with a stop; the change the
+    // controller then publishes must not reach the half-destroyed window (Qt asserts in debug builds).
+    void destroyingTheWindowMidDragStopsTheGesture() {
+        ControllerFixture f(QStringLiteral("http://127.0.0.1:59723"), true);
+        auto view = std::make_unique<TesterView>(f.controller.get());
+        view->viewState()->setResonancePage(ResonancePage::gesture);
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        auto *pad = view->findChild<GesturePad *>("tester.gesture.pad");
+        QVERIFY(pad);
+        QTest::mousePress(pad, Qt::LeftButton, {}, pad->rect().center());
+        f.transport->replyOk();
+        QCOMPARE(f.transport->paths(), QStringList{"/v1/resonance"});
+        view.reset();
+        f.transport->replyOk();
+        QCOMPARE(f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
+        QVERIFY(!f.c().gestureWanted());
     }
 };
 
