@@ -12,7 +12,6 @@
 #include <csignal>
 
 using vibrelle::TerminationHandshake;
-using vibrelle::TesterShell;
 using vibrelle::testing::ControllerFixture;
 using Reply = TerminationHandshake::Reply;
 
@@ -24,15 +23,22 @@ struct Handshake {
     int terminations = 0;
     TerminationHandshake handshake{f.clock, [this] { ++terminations; }};
 
-    Handshake() { handshake.setController(f.controller.get()); }
-
-    void startControlled() {
-        f.c().controlledResonance();
-        f.transport->replyOk();
-        f.transport->clearSent();
+    explicit Handshake(bool running) {
+        handshake.setController(f.controller.get());
+        if (running) {
+            f.c().controlledResonance();
+            f.transport->replyOk();
+            f.transport->clearSent();
+        }
     }
-    // One turn of the event loop.
-    void turn() { QCoreApplication::processEvents(); }
+    // Moves virtual time on, lets one turn of the event loop run, and counts the answers.
+    int after(double seconds = 0) {
+        if (seconds > 0) {
+            f.advance(seconds);
+        }
+        QCoreApplication::processEvents();
+        return terminations;
+    }
 };
 
 } // namespace
@@ -41,72 +47,49 @@ class ShellTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The answer comes on a later turn of the event loop, never inside the request, and once.
     void idleQuitAnswersOnTheNextTurn() {
-        Handshake h;
+        Handshake h(false);
         QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
-        QCOMPARE(h.terminations, 0); // never inside the request itself
+        QCOMPARE(h.terminations, 0);
         QVERIFY(h.f.transport->sent().isEmpty());
-        h.turn();
-        QCOMPARE(h.terminations, 1);
+        QCOMPARE(h.after(), 1);
         QVERIFY(!h.handshake.awaitingTermination());
-
-        // The fallback finds the request answered and does nothing.
-        h.f.advance(3.0);
-        h.turn();
-        QCOMPARE(h.terminations, 1);
+        QCOMPARE(h.after(3.0), 1);
     }
 
     void runningEffectQuitsAfterTheStopReply() {
-        Handshake h;
-        h.startControlled();
+        Handshake h(true);
         QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
-        QCOMPARE(h.f.transport->paths(), QStringList{QStringLiteral("/v1/stop")});
-        QCOMPARE(h.f.c().entries().first().text, QStringLiteral("Stop automatico: chiusura del tester"));
-
-        h.f.advance(1.0);
-        h.turn();
-        QCOMPARE(h.terminations, 0);
+        QCOMPARE(h.f.transport->paths(), QStringList{"/v1/stop"});
+        QCOMPARE(h.f.c().entries().first().text, "Stop automatico: chiusura del tester");
+        QCOMPARE(h.after(1.0), 0);
         h.f.transport->replyOk();
         QCOMPARE(h.terminations, 0);
-        h.turn();
-        QCOMPARE(h.terminations, 1);
-
-        h.f.advance(3.0);
-        h.turn();
-        QCOMPARE(h.terminations, 1);
+        QCOMPARE(h.after(), 1);
+        QCOMPARE(h.after(3.0), 1);
     }
 
     void stalledServiceQuitsAtTheFallback() {
-        Handshake h;
-        h.startControlled();
+        Handshake h(true);
         h.handshake.requestTermination();
-        h.f.advance(2.49);
-        h.turn();
-        QCOMPARE(h.terminations, 0);
-        h.f.advance(0.01);
-        h.turn();
-        QCOMPARE(h.terminations, 1);
-
-        // The late reply finds the request answered.
-        h.f.transport->replyOk();
-        h.turn();
-        QCOMPARE(h.terminations, 1);
+        QCOMPARE(h.after(2.49), 0);
+        QCOMPARE(h.after(0.01), 1);
+        h.f.transport->replyOk(); // the late reply finds the request answered
+        QCOMPARE(h.after(), 1);
     }
 
     void secondRequestQuitsAtOnce() {
-        Handshake h;
-        h.startControlled();
+        Handshake h(true);
         h.handshake.quit();
         QCOMPARE(h.terminations, 0);
         h.handshake.quit();
         QCOMPARE(h.terminations, 1);
-
         h.f.transport->replyOk();
-        h.f.advance(3.0);
-        h.turn();
-        QCOMPARE(h.terminations, 1);
+        QCOMPARE(h.after(3.0), 1);
     }
 
+    // No controller, or one that has gone: the answer is "now".
     void withoutControllerQuitsAtOnce() {
         ControllerFixture f;
         int terminations = 0;
@@ -115,60 +98,37 @@ private Q_SLOTS:
         handshake.quit();
         QCOMPARE(terminations, 1);
         QVERIFY(f.transport->sent().isEmpty());
-
-        // A controller that has gone is as good as none.
         handshake.setController(f.controller.get());
         f.controller.reset();
         QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
     }
 
+    // Closing and Ctrl+Q ask to quit; the window stays until the answer, then may close.
     void windowCloseAndCtrlQGoThroughTheHandshake() {
-        ControllerFixture f;
-        int terminations = 0;
-        TesterShell shell(f.controller.get(), f.clock, [&terminations] { ++terminations; });
-        QWidget *window = shell.window();
-        QCOMPARE(window->size(), QSize(840, 740));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Vibrelle API Tester"));
-
-        // Not shown yet: the shell does not know the controller.
-        QVERIFY(!shell.handshake()->controller());
-        window->show();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QCOMPARE(shell.handshake()->controller(), f.controller.get());
-
-        // Closing asks to quit; the window stays until the answer.
-        f.c().controlledResonance();
-        f.transport->replyOk();
-        QVERIFY(!window->close());
-        QVERIFY(window->isVisible());
-        QVERIFY(shell.handshake()->awaitingTermination());
-        QCOMPARE(f.transport->last().path(), QStringLiteral("/v1/stop"));
-        f.transport->replyOk();
-        QCoreApplication::processEvents();
-        QCOMPARE(terminations, 1);
-        // Once terminating, the window closes.
-        QVERIFY(window->close());
-    }
-
-    void ctrlQRequestsQuit() {
-        ControllerFixture f;
-        int terminations = 0;
-        TesterShell shell(f.controller.get(), f.clock, [&terminations] { ++terminations; });
-        shell.window()->show();
-        QVERIFY(QTest::qWaitForWindowActive(shell.window()));
-        QTest::keyClick(shell.window(), Qt::Key_Q, Qt::ControlModifier);
-        QVERIFY(shell.handshake()->awaitingTermination());
-        QCoreApplication::processEvents();
-        QCOMPARE(terminations, 1);
-    }
-
-    void shellWindowKeepsItsMinimumSize() {
-        ControllerFixture f;
-        TesterShell shell(f.controller.get(), f.clock, [] {});
-        shell.window()->show();
-        shell.window()->resize(400, 300);
-        QVERIFY(shell.window()->width() >= 790);
-        QVERIFY(shell.window()->height() >= 650);
+        for (const bool byKey : {false, true}) {
+            ControllerFixture f;
+            int terminations = 0;
+            vibrelle::TesterShell shell(f.controller.get(), f.clock, [&terminations] { ++terminations; });
+            QWidget *window = shell.window();
+            QVERIFY(!shell.handshake()->controller()); // known from the first show on
+            window->show();
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QCOMPARE(shell.handshake()->controller(), f.controller.get());
+            f.c().controlledResonance();
+            f.transport->replyOk();
+            if (byKey) {
+                QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+            } else {
+                QVERIFY(!window->close());
+            }
+            QVERIFY(window->isVisible());
+            QVERIFY(shell.handshake()->awaitingTermination());
+            QCOMPARE(f.transport->last().path(), "/v1/stop");
+            f.transport->replyOk();
+            QCoreApplication::processEvents();
+            QCOMPARE(terminations, 1);
+            QVERIFY(window->close());
+        }
     }
 
     void terminationSignalsArriveOnTheEventLoop() {

@@ -1,76 +1,53 @@
 #include "WorkspaceHost.h"
-#include "ui/BuildingBlocks.h"
 #include "ui/pads/CuePad.h"
 #include "ui/workspaces/SegmentedPicker.h"
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
-#include <QLocale>
 #include <QProgressBar>
-#include <QSlider>
-#include <QtTest>
+#include <QScopeGuard>
+
+#include <tuple>
 
 using namespace vibrelle;
 using namespace vibrelle::testing;
-using vibrelle::ui::CuePad;
-using vibrelle::ui::Section;
-using vibrelle::ui::SegmentedPicker;
 
 namespace {
 
-constexpr double throttle = 0.06;
 const QString idleHint = QStringLiteral("←  Premi e tira la stecca a sinistra");
 const QString pullingHint = QStringLiteral("Tira a sinistra · rilascia per tirare");
-const QString pausedHint = QStringLiteral("Tensione in pausa · muovi per riprendere");
 
 // The billiards workspace, and a pointer on its table.
 struct Table {
-    WorkspaceHost host{Section::billiards};
-    CuePad *pad = host.find<CuePad>(QStringLiteral("tester.billiards.pad"));
-    QLabel *charge = host.find<QLabel>(QStringLiteral("tester.billiards.charge"));
-    QProgressBar *chargeBar = host.find<QProgressBar>(QStringLiteral("tester.billiards.chargeBar"));
-    QPoint pointer;
+    WorkspaceHost host{ui::Section::billiards};
+    ui::CuePad *pad = host.find<ui::CuePad>("tester.billiards.pad");
+    QLabel *charge = host.find<QLabel>("tester.billiards.charge");
+    QPoint pointer{400, 76};
 
-    void press(QPoint at) {
-        pointer = at;
-        QTest::mousePress(pad, Qt::LeftButton, {}, at);
-        host.settle();
-    }
-    // Moves the pointer by dx in steps of 10, letting events run after each report.
-    void pull(int dx) {
-        const int steps = std::max(1, std::abs(dx) / 10);
+    // Moves by dx in steps of 10, with a little vertical wobble that must not count.
+    void pull(int dx, Qt::MouseButton held = Qt::LeftButton) {
         const QPoint start = pointer;
-        for (int i = 1; i <= steps; ++i) {
-            pointer = start + QPoint(dx * i / steps, (i % 2) * 3); // a little vertical wobble, ignored
-            QTest::mouseMove(pad, pointer);
+        for (int i = 1, steps = std::max(1, std::abs(dx) / 10); i <= steps; ++i) {
+            pointer = start + QPoint(dx * i / steps, (i % 2) * 3);
+            QMouseEvent move(QEvent::MouseMove, pointer, pad->mapToGlobal(pointer), held, held, {});
+            QCoreApplication::sendEvent(pad, &move);
             host.settle();
         }
     }
-    void release() {
-        QTest::mouseRelease(pad, Qt::LeftButton, {}, pointer);
-        host.settle();
-    }
-    // Answers every open exchange with success.
-    void answerAll() {
+    void release() { QTest::mouseRelease(pad, Qt::LeftButton, {}, pointer); }
+    void answerAll(double then = 0) {
         while (host.wire().openCount() > 0) {
-            host.wire().replyOk();
-            host.settle();
+            host.reply();
         }
+        host.settle(then);
+    }
+    // Press, confirmed start, a pull of 110 to the left: half charge.
+    void halfPull() {
+        QTest::mousePress(pad, Qt::LeftButton, {}, pointer);
+        answerAll();
+        pull(-110);
     }
 };
-
-QWidget *curveRow(WorkspaceHost &host, const QString &name) {
-    return host.find<QWidget>(name);
-}
-
-QString curveRowText(WorkspaceHost &host, const QString &name) {
-    return curveRow(host, name)->findChild<QLabel *>(QStringLiteral("value"))->text();
-}
-
-QSlider *curveRowSlider(WorkspaceHost &host, const QString &name) {
-    return curveRow(host, name)->findChild<QSlider *>(QStringLiteral("slider"));
-}
 
 } // namespace
 
@@ -78,318 +55,153 @@ class BilliardsWorkspaceTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void pullOf110PointsChargesHalfAndShoots();
-    void pullToTheRightKeepsTheCueAtRest();
-    void escapeDuringAPullCancelsTheShot();
-    void losingTheForegroundCancelsTheShot();
-    void aReleaseNeverSeenEndsTheDrag();
-    void restingFingerPausesWithPauseOnHold();
-    void releaseImpulseSwitch();
-    void exponentFollowsTheLocale_data();
-    void exponentFollowsTheLocale();
-    void curveEditorEditsTheCurve();
-    void controlsStayEnabledDuringAPull();
-};
-
-void BilliardsWorkspaceTest::pullOf110PointsChargesHalfAndShoots() {
-    Table table;
-    const double restTip = table.pad->geometry().tip.center().x();
-    table.press(QPoint(400, 76));
-    QVERIFY(table.host.viewState.cueInteractionActive());
-    QCOMPARE(table.host.wire().paths(), QStringList{QStringLiteral("/v1/resonance")});
-    const QJsonObject start = table.host.wire().last().json();
-    QCOMPARE(start.value(QStringLiteral("mode")).toString(), QStringLiteral("controlled"));
-    QCOMPARE(start.value(QStringLiteral("intensity")).toDouble(), 0.08);
-    table.host.wire().replyOk();
-    table.host.settle();
-    QCOMPARE(table.pad->hintText(), pullingHint);
-
-    table.pull(-110);
-    QCOMPARE(table.charge->text(), QStringLiteral("50%"));
-    QCOMPARE(table.chargeBar->value(), table.chargeBar->maximum() / 2);
-    QCOMPARE(table.pad->drawnCharge(), 0.5);
-    QCOMPARE(table.pad->geometry().tip.center().x(), restTip - 45);
-
-    table.host.settle(throttle);
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/resonance/update"));
-    const QJsonObject update = table.host.wire().last().json();
-    QVERIFY(qAbs(update.value(QStringLiteral("intensity")).toDouble() - 0.3016) < 1e-4);
-    QVERIFY(qAbs(update.value(QStringLiteral("pulseRateHz")).toDouble() - 22.466) < 1e-3);
-    QVERIFY(qAbs(update.value(QStringLiteral("sharpness")).toDouble() - 0.3462) < 1e-4);
-    table.answerAll();
-
-    table.release();
-    QVERIFY(!table.host.viewState.cueInteractionActive());
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/stop"));
-    QCOMPARE(table.pad->hintText(), idleHint);
-    QCOMPARE(table.charge->text(), QStringLiteral("0%"));
-    table.answerAll();
-    table.host.settle(throttle);
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/impulses"));
-    const QJsonObject shot = table.host.wire().last().json();
-    QCOMPARE(shot.value(QStringLiteral("style")).toString(), QStringLiteral("crisp"));
-    QVERIFY(qAbs(shot.value(QStringLiteral("intensity")).toDouble() - 0.3016) < 1e-4);
-}
-
-void BilliardsWorkspaceTest::pullToTheRightKeepsTheCueAtRest() {
-    Table table;
-    const double restTip = table.pad->geometry().tip.center().x();
-    table.press(QPoint(200, 90));
-    table.answerAll();
-    table.pull(100);
-    QCOMPARE(table.charge->text(), QStringLiteral("0%"));
-    QCOMPARE(table.pad->drawnCharge(), 0.0);
-    QCOMPARE(table.pad->geometry().tip.center().x(), restTip);
-    table.host.settle(throttle);
-    table.release();
-    table.answerAll();
-    table.host.settle(throttle);
-    // No charge, no shot.
-    QCOMPARE(table.host.wire().paths(),
-             (QStringList{QStringLiteral("/v1/resonance"), QStringLiteral("/v1/stop")}));
-}
-
-void BilliardsWorkspaceTest::escapeDuringAPullCancelsTheShot() {
-    Table table;
-    table.press(QPoint(400, 76));
-    table.answerAll();
-    table.pull(-110);
-    QCOMPARE(table.charge->text(), QStringLiteral("50%"));
-
-    QTest::keyClick(&table.host.window, Qt::Key_Escape);
-    QCOMPARE(table.pad->hintText(), idleHint);
-    QCOMPARE(table.charge->text(), QStringLiteral("0%"));
-    QCOMPARE(table.chargeBar->value(), 0);
-    QCOMPARE(table.pad->drawnCharge(), 0.0);
-
-    // The rest of the drag and its release drive nothing.
-    table.pull(-40);
-    QCOMPARE(table.charge->text(), QStringLiteral("0%"));
-    table.release();
-    table.answerAll();
-    table.host.settle(throttle);
-    QCOMPARE(table.host.wire().paths(),
-             (QStringList{QStringLiteral("/v1/resonance"), QStringLiteral("/v1/stop")}));
-    QVERIFY(!table.host.viewState.cueInteractionActive());
-}
-
-void BilliardsWorkspaceTest::losingTheForegroundCancelsTheShot() {
-    // What the window does when the application is about to lose the foreground.
-    const auto deactivate = [](Table &table) {
-        table.host.viewState.setCueInteractionActive(false);
-        table.host.controller().stopOnDeactivation(QStringLiteral("il tester ha perso il primo piano"));
-    };
-
-    {
-        // The drag goes on while the stop is under way: its next movement asks for a new
-        // cue drag, is refused, and the rest of the drag drives nothing.
-        Table table;
-        table.press(QPoint(400, 76));
-        table.answerAll();
-        table.pull(-110);
-        deactivate(table);
-        QCOMPARE(table.pad->hintText(), idleHint);
-        table.pull(-10);
-        QCOMPARE(table.charge->text(), QStringLiteral("0%"));
-        table.answerAll();
-        table.pull(-10);
-        table.release();
-        table.answerAll();
-        table.host.settle(throttle);
-        QCOMPARE(table.host.wire().paths(),
-                 (QStringList{QStringLiteral("/v1/resonance"), QStringLiteral("/v1/stop")}));
+    // The pad turns the pull into the charge and the curve's values; the drag ends by a
+    // release, by Esc (the stop-all: the rest of the drag drives nothing) or by a release the
+    // pad never saw (a move with no button held). Only a charged release fires the shot.
+    void pullThenEnd_data() {
+        QTest::addColumn<int>("dx");
+        QTest::addColumn<bool>("releaseImpulse");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<double>("charge");
+        QTest::addColumn<bool>("shot");
+        QTest::newRow("half pull shoots") << -110 << true << "release" << 0.5 << true;
+        QTest::newRow("pull to the right stays at rest") << 100 << true << "release" << 0.0 << false;
+        QTest::newRow("release impulse switched off") << -110 << false << "release" << 0.5 << false;
+        QTest::newRow("escape cancels the shot") << -110 << true << "escape" << 0.5 << false;
+        QTest::newRow("an unseen release shoots") << -110 << true << "unseen" << 0.5 << true;
     }
-    {
-        // Back in the foreground once the stop has completed: the next movement of the same
-        // drag begins a new cue drag.
+    void pullThenEnd() {
+        QFETCH(int, dx);
+        QFETCH(bool, releaseImpulse);
+        QFETCH(QString, end);
+        QFETCH(double, charge);
+        QFETCH(bool, shot);
         Table table;
-        table.press(QPoint(400, 76));
+        WorkspaceHost &host = table.host;
+        auto *box = host.find<QCheckBox>("tester.billiards.releaseImpulse");
+        auto *bar = host.find<QProgressBar>("tester.billiards.chargeBar");
+        if (!releaseImpulse) {
+            QTest::mouseClick(box, Qt::LeftButton);
+        }
+        QCOMPARE(host.controller().releaseImpulseEnabled(), releaseImpulse);
+        const double restTip = table.pad->geometry().tip.center().x();
+        const TensionCurve::Sample pulled = host.controller().tensionCurve().sample(charge);
+
+        QTest::mousePress(table.pad, Qt::LeftButton, {}, table.pointer);
+        QVERIFY(host.viewState.cueInteractionActive());
+        QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
+        QCOMPARE(host.lastBody("mode").toString(), "controlled");
+        QCOMPARE(host.lastBody("intensity").toDouble(), host.controller().tensionCurve().sample(0).intensity);
+        host.reply();
+        QCOMPARE(table.pad->hintText(), pullingHint);
+        table.pull(dx);
+        QCOMPARE(table.charge->text(), ui::percentageText(charge));
+        QCOMPARE(bar->value(), qRound(bar->maximum() * charge));
+        QCOMPARE(table.pad->geometry().tip.center().x(), restTip - 90 * charge);
+        host.settle(throttle);
+        QCOMPARE(host.lastPath(), charge > 0 ? "/v1/resonance/update" : "/v1/resonance");
+        QCOMPARE(host.lastBody("intensity").toDouble(), pulled.intensity);
+        QCOMPARE(host.lastBody("pulseRateHz").toDouble(), pulled.cadence);
+        QCOMPARE(host.lastBody("sharpness").toDouble(), pulled.sharpness);
         table.answerAll();
-        table.pull(-110);
-        deactivate(table);
+
+        if (end == "escape") {
+            QTest::keyClick(&host.window, Qt::Key_Escape);
+            QCOMPARE(table.pad->hintText(), idleHint);
+            table.pull(-40);
+        }
+        end == "unseen" ? table.pull(-10, Qt::NoButton) : table.release();
+        QVERIFY(!host.viewState.cueInteractionActive());
+        QVERIFY(!host.controller().cueDragging());
+        QCOMPARE(host.lastPath(), "/v1/stop");
+        QCOMPARE(table.pad->hintText(), idleHint);
+        QCOMPARE(table.charge->text(), "0%");
+        QCOMPARE(table.pad->drawnCharge(), 0.0);
+        table.answerAll(throttle);
+        QCOMPARE(host.lastPath(), shot ? "/v1/impulses" : "/v1/stop");
+        QCOMPARE(host.lastBody("intensity").toDouble(), shot ? pulled.intensity : 0.0);
+        QCOMPARE(host.lastBody("style").toString(), shot ? "crisp" : "");
+        host.controller().setReleaseImpulseEnabled(!releaseImpulse); // the box follows the controller
+        QCOMPARE(box->isChecked(), !releaseImpulse);
+    }
+
+    // After the stop for a lost foreground has completed, the next movement of the same drag
+    // begins a new cue drag.
+    void dragGoesOnAfterTheForegroundStop() {
+        Table table;
+        table.halfPull();
+        table.host.viewState.setCueInteractionActive(false); // what the window does on deactivation
+        table.host.controller().stopOnDeactivation(QStringLiteral("il tester ha perso il primo piano"));
+        QCOMPARE(table.pad->hintText(), idleHint);
         table.answerAll();
         table.pull(-10);
-        QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/resonance"));
+        QCOMPARE(table.host.lastPath(), "/v1/resonance");
         QVERIFY(table.host.controller().cueDragging());
         QCOMPARE(table.pad->hintText(), pullingHint);
-        table.release();
-    }
-}
-
-void BilliardsWorkspaceTest::aReleaseNeverSeenEndsTheDrag() {
-    Table table;
-    table.press(QPoint(400, 76));
-    table.answerAll();
-    table.pull(-110);
-    table.host.settle(throttle);
-    table.answerAll();
-
-    // The pointer comes back over the table with no button held.
-    QMouseEvent move(QEvent::MouseMove, QPointF(250, 80), table.pad->mapToGlobal(QPointF(250, 80)),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(table.pad, &move);
-    QVERIFY(!table.host.viewState.cueInteractionActive());
-    QVERIFY(!table.host.controller().cueDragging());
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/stop"));
-    // It counts as a release: the shot follows the stop.
-    table.answerAll();
-    table.host.settle(throttle);
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/impulses"));
-}
-
-void BilliardsWorkspaceTest::restingFingerPausesWithPauseOnHold() {
-    Table table;
-    auto *hold = table.host.find<SegmentedPicker>(QStringLiteral("tester.billiards.hold"));
-    QCOMPARE(hold->segment(0)->text(), QStringLiteral("Mantieni tensione"));
-    QCOMPARE(hold->segment(1)->text(), QStringLiteral("Pausa da fermo"));
-    QVERIFY(hold->segment(0)->isChecked());
-    QTest::mouseClick(hold->segment(1), Qt::LeftButton);
-    QCOMPARE(table.host.controller().holdBehavior(), HoldBehavior::pause);
-
-    table.press(QPoint(400, 76));
-    table.answerAll();
-    table.pull(-50);
-    table.host.settle(0.3); // the finger rests
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/resonance/update"));
-    table.host.wire().replyOk();
-    table.host.settle(0.3);
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/resonance/pause"));
-    QCOMPARE(table.pad->hintText(), pullingHint); // not before the service confirms
-    table.host.wire().replyOk({{QStringLiteral("paused"), true}});
-    table.host.settle();
-    QCOMPARE(table.pad->hintText(), pausedHint);
-
-    table.pull(-20);
-    table.host.settle(throttle);
-    while (table.host.wire().openCount() > 0) {
-        const bool resume = table.host.wire().last().path() == QStringLiteral("/v1/resonance/resume");
-        table.host.wire().replyOk({{QStringLiteral("paused"), !resume}});
-        table.host.settle(throttle);
-    }
-    QCOMPARE(table.pad->hintText(), pullingHint);
-    table.release();
-}
-
-void BilliardsWorkspaceTest::releaseImpulseSwitch() {
-    Table table;
-    auto *release = table.host.find<QCheckBox>(QStringLiteral("tester.billiards.releaseImpulse"));
-    QCOMPARE(release->text(), QStringLiteral("Impulso al rilascio"));
-    QVERIFY(release->isChecked());
-    QTest::mouseClick(release, Qt::LeftButton);
-    QVERIFY(!table.host.controller().releaseImpulseEnabled());
-
-    table.press(QPoint(400, 76));
-    table.answerAll();
-    table.pull(-110);
-    table.release();
-    table.answerAll();
-    table.host.settle(throttle);
-    QVERIFY(!table.host.wire().paths().contains(QStringLiteral("/v1/impulses")));
-
-    // The box follows the controller too.
-    table.host.controller().setReleaseImpulseEnabled(true);
-    QVERIFY(release->isChecked());
-}
-
-void BilliardsWorkspaceTest::exponentFollowsTheLocale_data() {
-    QTest::addColumn<QLocale>("locale");
-    QTest::addColumn<QString>("initial");
-    QTest::addColumn<QString>("afterOneStep");
-    QTest::newRow("italian") << QLocale(QLocale::Italian, QLocale::Italy) << "1,70"
-                             << "1,75";
-    QTest::newRow("english") << QLocale(QLocale::English, QLocale::UnitedStates) << "1.70"
-                             << "1.75";
-}
-
-void BilliardsWorkspaceTest::exponentFollowsTheLocale() {
-    QFETCH(QLocale, locale);
-    QFETCH(QString, initial);
-    QFETCH(QString, afterOneStep);
-
-    const QLocale previous;
-    QLocale::setDefault(locale);
-    {
-        WorkspaceHost host(Section::billiards);
-        auto *value = host.find<QLabel>(QStringLiteral("tester.billiards.exponent.value"));
-        auto *slider = host.find<QSlider>(QStringLiteral("tester.billiards.exponent"));
-        QCOMPARE(value->text(), initial);
-        QCOMPARE(slider->accessibleName(), QStringLiteral("Esponente della curva"));
-        slider->setValue(slider->value() + 1);
-        QCOMPARE(host.controller().tensionCurve().exponent, 1.75);
-        QCOMPARE(value->text(), afterOneStep);
-    }
-    QLocale::setDefault(previous);
-}
-
-void BilliardsWorkspaceTest::curveEditorEditsTheCurve() {
-    WorkspaceHost host(Section::billiards);
-    auto *toggle = host.find<QAbstractButton>(QStringLiteral("tester.billiards.curve"));
-    auto *content = host.find<QWidget>(QStringLiteral("tester.billiards.curve.content"));
-    QCOMPARE(toggle->text(), QStringLiteral("Curva e valori iniziali/finali"));
-    QVERIFY(!content->isVisible());
-    QTest::mouseClick(toggle, Qt::LeftButton);
-    QVERIFY(content->isVisible());
-
-    const QList<QPair<QString, QString>> initial{
-        {QStringLiteral("tester.billiards.curve.low.intensity"), QStringLiteral("8%")},
-        {QStringLiteral("tester.billiards.curve.high.intensity"), QStringLiteral("80%")},
-        {QStringLiteral("tester.billiards.curve.low.cadence"), QStringLiteral("8 imp/s")},
-        {QStringLiteral("tester.billiards.curve.high.cadence"), QStringLiteral("55 imp/s")},
-        {QStringLiteral("tester.billiards.curve.low.sharpness"), QStringLiteral("10%")},
-        {QStringLiteral("tester.billiards.curve.high.sharpness"), QStringLiteral("90%")},
-    };
-    for (const auto &[name, text] : initial) {
-        QCOMPARE(curveRowText(host, name), text);
     }
 
-    // Each row writes its own field, and only that one.
-    QSlider *highCadence = curveRowSlider(host, QStringLiteral("tester.billiards.curve.high.cadence"));
-    highCadence->setValue(highCadence->maximum());
-    TensionCurve expected;
-    expected.highCadence = 60;
-    QVERIFY(host.controller().tensionCurve() == expected);
-    QCOMPARE(curveRowText(host, QStringLiteral("tester.billiards.curve.high.cadence")),
-             QStringLiteral("60 imp/s"));
-    QSlider *lowSharpness = curveRowSlider(host, QStringLiteral("tester.billiards.curve.low.sharpness"));
-    lowSharpness->setValue(lowSharpness->maximum() / 4);
-    expected.lowSharpness = 0.25;
-    QVERIFY(host.controller().tensionCurve() == expected);
+    void exponentFollowsTheLocale() {
+        const auto restore = qScopeGuard([previous = QLocale()] { QLocale::setDefault(previous); });
+        for (const auto &[language, initial, afterOneStep] :
+             {std::tuple{QLocale::Italian, "1,70", "1,75"}, std::tuple{QLocale::English, "1.70", "1.75"}}) {
+            QLocale::setDefault(QLocale(language));
+            WorkspaceHost host(ui::Section::billiards);
+            auto *value = host.find<QLabel>("tester.billiards.exponent.value");
+            auto *slider = host.find<QSlider>("tester.billiards.exponent");
+            QCOMPARE(value->text(), initial);
+            slider->setValue(slider->value() + 1);
+            QCOMPARE(host.controller().tensionCurve().exponent, 1.75);
+            QCOMPARE(value->text(), afterOneStep);
+        }
+    }
 
-    // The rows follow the controller.
-    expected.lowIntensity = 0.5;
-    host.controller().setTensionCurve(expected);
-    QCOMPARE(curveRowText(host, QStringLiteral("tester.billiards.curve.low.intensity")),
-             QStringLiteral("50%"));
-}
+    // The card stays usable during a pull: each curve row writes its own field and the edit
+    // reaches the running resonance; with "Pausa da fermo" a resting finger pauses, and the hint
+    // says so once the service confirms. Rows and picker follow the controller.
+    void cardDuringAPull() {
+        Table table;
+        WorkspaceHost &host = table.host;
+        auto *hold = host.find<ui::SegmentedPicker>("tester.billiards.hold");
+        QVERIFY(!host.find("tester.billiards.curve.content")->isVisible());
+        QTest::mouseClick(host.find("tester.billiards.curve"), Qt::LeftButton);
+        QVERIFY(host.find("tester.billiards.curve.content")->isVisible());
+        QTest::mouseClick(hold->segment(1), Qt::LeftButton);
+        QCOMPARE(host.controller().holdBehavior(), HoldBehavior::pause);
+        table.halfPull();
+        table.answerAll(throttle);
+        table.answerAll();
+        QVERIFY(!host.controller().controlsEnabled());
+        QCOMPARE(host.enabled({"tester.billiards.hold", "tester.billiards.releaseImpulse",
+                               "tester.billiards.curve", "tester.billiards.exponent",
+                               "tester.billiards.curve.high.intensity"}),
+                 "11111");
 
-void BilliardsWorkspaceTest::controlsStayEnabledDuringAPull() {
-    Table table;
-    QTest::mouseClick(table.host.find<QAbstractButton>(QStringLiteral("tester.billiards.curve")),
-                      Qt::LeftButton);
-    table.press(QPoint(400, 76));
-    table.answerAll();
-    table.pull(-110);
-    QVERIFY(!table.host.controller().controlsEnabled());
+        TensionCurve expected = host.controller().tensionCurve();
+        const auto slider = [&](const char *row) {
+            return host.find<ui::ParameterSlider>(QStringLiteral("tester.billiards.curve.") + row)->slider();
+        };
+        slider("high.intensity")->setValue(slider("high.intensity")->maximum());
+        slider("low.sharpness")->setValue(slider("low.sharpness")->maximum() / 4);
+        expected.highIntensity = 1.0;
+        expected.lowSharpness = 0.25;
+        QVERIFY(host.controller().tensionCurve() == expected);
+        host.settle(throttle);
+        QCOMPARE(host.lastPath(), "/v1/resonance/update");
+        QCOMPARE(host.lastBody("intensity").toDouble(), expected.sample(0.5).intensity);
 
-    QVERIFY(table.host.find<SegmentedPicker>(QStringLiteral("tester.billiards.hold"))->isEnabled());
-    QVERIFY(table.host.find<QCheckBox>(QStringLiteral("tester.billiards.releaseImpulse"))->isEnabled());
-    QVERIFY(table.host.find<QAbstractButton>(QStringLiteral("tester.billiards.curve"))->isEnabled());
-    QVERIFY(table.host.find<QSlider>(QStringLiteral("tester.billiards.exponent"))->isEnabled());
-    const QString high = QStringLiteral("tester.billiards.curve.high.intensity");
-    QVERIFY(curveRowSlider(table.host, high)->isEnabled());
-
-    // A curve change in the middle of the pull reaches the running resonance at once.
-    table.host.settle(throttle);
-    table.answerAll();
-    QSlider *highIntensity = curveRowSlider(table.host, high);
-    highIntensity->setValue(highIntensity->maximum());
-    table.host.settle(throttle);
-    QCOMPARE(table.host.wire().last().path(), QStringLiteral("/v1/resonance/update"));
-    const double expected = TensionCurve{1.7, 0.08, 1.0, 8, 55, 0.1, 0.9}.sample(0.5).intensity;
-    QVERIFY(qAbs(table.host.wire().last().json().value(QStringLiteral("intensity")).toDouble() - expected) <
-            1e-9);
-    table.release();
-}
+        table.answerAll(0.3); // the finger rests
+        QCOMPARE(host.lastPath(), "/v1/resonance/pause");
+        QCOMPARE(table.pad->hintText(), pullingHint);
+        host.reply({{"paused", true}});
+        QCOMPARE(table.pad->hintText(), "Tensione in pausa · muovi per riprendere");
+        host.controller().setHoldBehavior(HoldBehavior::maintain);
+        QVERIFY(hold->segment(0)->isChecked());
+        expected.highCadence = 42;
+        host.controller().setTensionCurve(expected);
+        QCOMPARE(host.find<ui::ParameterSlider>("tester.billiards.curve.high.cadence")->valueText(),
+                 "42 imp/s");
+    }
+};
 
 QTEST_MAIN(BilliardsWorkspaceTest)
 #include "test_billiards_workspace.moc"
