@@ -6,10 +6,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QList>
+#include <QStringList>
 
-#include <deque>
 #include <functional>
-#include <memory>
 
 namespace vibrelle::testing {
 
@@ -35,14 +34,7 @@ public:
             }
             return {};
         }
-        bool hasHeader(const QByteArray &name) const {
-            for (const auto &h : request.headers) {
-                if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
-                    return true;
-                }
-            }
-            return false;
-        }
+        bool hasHeader(const QByteArray &name) const { return !header(name).isNull(); }
     };
 
     void send(const HttpRequest &request, Completion done) override {
@@ -50,7 +42,7 @@ public:
             onSend(request);
         }
         m_sent.append(Sent{request, m_clock ? m_clock->now() : 0.0});
-        m_open.push_back(std::move(done));
+        m_open.append(std::move(done));
     }
 
     // Runs at the moment a request leaves, before it is recorded.
@@ -68,13 +60,14 @@ public:
     int openCount() const { return static_cast<int>(m_open.size()); }
     void clearSent() { m_sent.clear(); }
 
-    // Completes the oldest open exchange with an HTTP reply.
-    void reply(int status, const QByteArray &body) {
-        HttpOutcome outcome;
-        outcome.statusCode = status;
-        outcome.body = body;
-        finish(outcome);
+    // Completes the oldest open exchange with any outcome (a cut body, a missing status ...).
+    void complete(const HttpOutcome &outcome) {
+        if (m_open.isEmpty()) {
+            qFatal("FakeTransport: no open exchange to complete");
+        }
+        m_open.takeFirst()(outcome);
     }
+    void reply(int status, const QByteArray &body) { complete(HttpOutcome{false, {}, status, body, false}); }
     void replyJson(int status, const QJsonObject &object) {
         reply(status, QJsonDocument(object).toJson(QJsonDocument::Compact));
     }
@@ -85,25 +78,13 @@ public:
     }
     // Completes the oldest open exchange with a transport failure.
     void fail(const QString &description = QStringLiteral("Connection refused")) {
-        HttpOutcome outcome;
-        outcome.failed = true;
-        outcome.errorDescription = description;
-        finish(outcome);
+        complete(HttpOutcome{true, description, std::nullopt, {}, false});
     }
 
 private:
-    void finish(const HttpOutcome &outcome) {
-        if (m_open.empty()) {
-            qFatal("FakeTransport: no open exchange to complete");
-        }
-        auto done = std::move(m_open.front());
-        m_open.pop_front();
-        done(outcome);
-    }
-
     const TimeSource *m_clock;
     QList<Sent> m_sent;
-    std::deque<Completion> m_open;
+    QList<Completion> m_open;
 };
 
 } // namespace vibrelle::testing
