@@ -1,583 +1,266 @@
 #include "E2eRig.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
-#include <QTcpSocket>
 
-#include <chrono>
+#include <xcb/xcb.h>
+
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <sys/prctl.h>
 
 namespace vibrelle::e2e {
 
-double monotonicMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+namespace {
+
+// xcb replies are malloc'ed.
+template <typename T> std::unique_ptr<T, void (*)(void *)> own(T *reply) {
+    return {reply, &std::free};
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(2);
-    QDeadlineTimer deadline(timeoutMs);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done() || deadline.hasExpired()) {
-            loop.quit();
-        }
-    });
-    poll.start();
-    loop.exec();
-    return done();
+// Only the runtime (private to the user) and temporary folders exist beforehand, as in a real session.
+bool prepareHome(const QString &home) {
+    return QDir(home).mkdir(QStringLiteral("runtime")) && QDir(home).mkdir(QStringLiteral("tmp")) &&
+           QFile::setPermissions(home + QStringLiteral("/runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-QString builtProgram(const QString &name) {
-    const QString dir = qEnvironmentVariable("VIBRELLE_BIN_DIR", QCoreApplication::applicationDirPath());
-    return dir + QLatin1Char('/') + name;
-}
-
-QString systemProgram(const QString &name) {
-    return QStandardPaths::findExecutable(name);
-}
-
-// --- ChildProcess ----------------------------------------------------------------------------------
-
-ChildProcess::ChildProcess(QObject *parent)
-    : QProcess(parent) {
-    // Should the test die, the kernel ends the child too (SIGTERM lets Xvfb remove its lock).
-    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
-
-ChildProcess::~ChildProcess() {
-    if (state() != QProcess::NotRunning) {
-        kill();
-        waitForFinished(3000);
-    }
-}
-
-void ChildProcess::stop(int graceMs) {
-    if (state() == QProcess::NotRunning) {
-        return;
-    }
-    terminate();
-    if (!waitForFinished(graceMs)) {
-        kill();
-        waitForFinished(3000);
-    }
-}
-
-// --- XServer ---------------------------------------------------------------------------------------
-
-XServer::~XServer() {
-    if (m_process) {
-        m_process->stop();
-    }
-}
-
-bool XServer::start(QString *error) {
-    const QString xvfb = systemProgram(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty()) {
-        *error = QStringLiteral("Xvfb is not installed (scripts/deps.sh lists the package: xvfb)");
-        return false;
-    }
-    // -displayfd: the server picks a free display number and writes it to stdout. A
-    // start that fails (a race with another server for the same number, say) is tried again.
-    QString why;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        m_process = std::make_unique<ChildProcess>();
-        m_process->start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                                QStringLiteral("tcp"), QStringLiteral("-noreset")});
-        QByteArray out;
-        waitUntil(
-            [&] {
-                out += m_process->readAllStandardOutput();
-                return out.contains('\n') || m_process->state() == QProcess::NotRunning;
-            },
-            15000);
-        const QByteArray number = out.trimmed();
-        bool isNumber = false;
-        number.toUInt(&isNumber);
-        if (isNumber) {
-            m_display = ":" + number;
-            return true;
-        }
-        why = m_process->state() == QProcess::NotRunning
-                  ? QStringLiteral("it exited: %1").arg(QString::fromLocal8Bit(m_process->readAllStandardError()))
-                  : QStringLiteral("no display number within 15 s");
-        m_process->stop();
-    }
-    *error = QStringLiteral("Xvfb did not start, three times (%1)").arg(why);
-    return false;
-}
-
-// --- Sim -------------------------------------------------------------------------------------------
-
-Sim::~Sim() {
-    if (m_process) {
-        m_process->stop();
-    }
-}
-
-bool Sim::start(QString *error, const QStringList &extraArguments) {
-    m_process = std::make_unique<ChildProcess>();
-    connect(m_process.get(), &QProcess::readyReadStandardOutput, this, &Sim::readOutput);
-    m_process->start(builtProgram(QStringLiteral("vibrelle-sim")),
-                     QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--json")} +
-                         extraArguments);
-    if (!waitUntil([this] { return m_port != 0 || m_process->state() == QProcess::NotRunning; }, 10000) ||
-        m_port == 0) {
-        *error = QStringLiteral("vibrelle-sim did not start: %1 %2")
-                     .arg(m_process->errorString(), QString::fromLocal8Bit(m_process->readAllStandardError()));
-        return false;
-    }
-    return true;
-}
-
-QString Sim::address() const {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
-}
-
-void Sim::readOutput() {
-    const double now = monotonicMs();
-    m_pending += m_process->readAllStandardOutput();
-    qsizetype newline;
-    while ((newline = m_pending.indexOf('\n')) >= 0) {
-        const QByteArray line = m_pending.left(newline);
-        m_pending.remove(0, newline + 1);
-        if (m_rawOutput.size() < 400000) {
-            m_rawOutput += QString::fromUtf8(line) + QLatin1Char('\n');
-        }
-        if (m_port == 0 && line.startsWith("listening on http://127.0.0.1:")) {
-            m_port = quint16(line.mid(line.lastIndexOf(':') + 1).toUInt());
-            continue;
-        }
-        const QJsonObject json = QJsonDocument::fromJson(line).object();
-        if (json.isEmpty()) {
-            continue;
-        }
-        // The line was written when the event happened (plus a pipe's delay): the smallest
-        // difference between reading and stamping is the best bound on the sim's start.
-        const double offset = now - json.value(QLatin1String("t")).toDouble();
-        if (!m_haveOffset || offset < m_offset) {
-            m_offset = offset;
-            m_haveOffset = true;
-        }
-        m_events.append(Event{now, json});
-    }
-}
-
-QList<Sim::Event> Sim::requests(const QString &clientId, const QString &path) const {
-    QList<Event> result;
-    for (const Event &event : m_events) {
-        const QJsonObject &j = event.json;
-        if (j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
-            j.value(QLatin1String("clientId")).toString() == clientId &&
-            (path.isEmpty() || j.value(QLatin1String("path")).toString() == path)) {
-            result.append(event);
-        }
-    }
-    return result;
-}
-
-std::optional<QString> Sim::firstTesterClientAfter(int fromEvent) const {
-    for (int i = fromEvent; i < m_events.size(); ++i) {
-        const QJsonObject &j = m_events[i].json;
-        if (j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
-            j.value(QLatin1String("client")).toString() == QLatin1String("API Tester")) {
-            return j.value(QLatin1String("clientId")).toString();
-        }
-    }
-    return std::nullopt;
-}
-
-double Sim::toMonotonic(double simTimeMs) const {
-    return simTimeMs + m_offset;
-}
-
-std::optional<QJsonObject> Sim::control(const QByteArray &method, const QByteArray &path, const QByteArray &body) {
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);
-    if (!socket.waitForConnected(3000)) {
+std::optional<QByteArray> runXdotool(const QByteArray &display, const QStringList &arguments, Child *process,
+                                     bool wait = true) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+    process->setProcessEnvironment(environment);
+    process->start(QStandardPaths::findExecutable(QStringLiteral("xdotool")), arguments);
+    if (!wait)
+        return QByteArray();
+    if (!process->waitForFinished(5000) || process->exitCode() != 0)
         return std::nullopt;
-    }
-    QByteArray request = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
-    if (!body.isEmpty()) {
-        request += "Content-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";
-    }
-    request += "\r\n" + body;
-    socket.write(request);
-    QByteArray reply;
-    QDeadlineTimer deadline(3000);
-    while (socket.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
-        socket.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
-        reply += socket.readAll();
-    }
-    reply += socket.readAll();
-    const qsizetype headEnd = reply.indexOf("\r\n\r\n");
-    if (!reply.startsWith("HTTP/1.1 200") || headEnd < 0) {
-        return std::nullopt;
-    }
-    return QJsonDocument::fromJson(reply.mid(headEnd + 4)).object();
+    return process->readAllStandardOutput();
 }
 
-bool Sim::addFaults(const QJsonValue &faults) {
-    const QByteArray body = faults.isArray() ? QJsonDocument(faults.toArray()).toJson(QJsonDocument::Compact)
-                                             : QJsonDocument(faults.toObject()).toJson(QJsonDocument::Compact);
-    const auto reply = control("POST", "/_sim/faults", body);
-    return reply && reply->value(QLatin1String("ok")).toBool();
-}
-
-// --- WindowLayout ----------------------------------------------------------------------------------
-
-bool WindowLayout::compute(const QProcessEnvironment &environment, QString *error) {
-    ChildProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(builtProgram(QStringLiteral("e2e-window-layout")), {});
-    if (!process.waitForFinished(15000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0) {
-        *error = QStringLiteral("e2e-window-layout failed: %1 %2")
-                     .arg(process.errorString(), QString::fromLocal8Bit(process.readAllStandardError()));
-        return false;
-    }
-    const QJsonObject sections = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-    for (auto section = sections.begin(); section != sections.end(); ++section) {
-        if (section.key() == QLatin1String("window")) {
-            const QJsonArray size = section.value().toArray();
-            m_window = QSize(size.at(0).toInt(), size.at(1).toInt());
-            continue;
-        }
-        const QJsonObject controls = section.value().toObject();
-        for (auto control = controls.begin(); control != controls.end(); ++control) {
-            const QJsonArray r = control.value().toArray();
-            m_rects.insert(section.key() + QLatin1Char('/') + control.key(),
-                           QRect(r.at(0).toInt(), r.at(1).toInt(), r.at(2).toInt(), r.at(3).toInt()));
-        }
-    }
-    if (m_rects.isEmpty()) {
-        *error = QStringLiteral("e2e-window-layout printed no controls");
-        return false;
-    }
-    return true;
-}
-
-std::optional<QPoint> WindowLayout::centre(const QString &section, const QString &objectName) const {
-    const auto it = m_rects.constFind(section + QLatin1Char('/') + objectName);
-    if (it == m_rects.constEnd()) {
-        return std::nullopt;
-    }
-    return it->center();
-}
-
-// --- Tester ----------------------------------------------------------------------------------------
-
-Tester::Tester(const QByteArray &display)
-    : m_display(display)
-    , m_process(std::make_unique<ChildProcess>()) {
-    m_process->setProcessChannelMode(QProcess::MergedChannels);
-    connect(m_process.get(), &QProcess::readyRead, this, [this] {
-        const QByteArray chunk = m_process->readAll();
-        if (m_output.size() < 100000) {
-            m_output += QString::fromLocal8Bit(chunk);
-        }
-    });
-    connect(m_process.get(), &QProcess::finished, this, [this] { m_exitMs = monotonicMs(); });
-}
-
-Tester::~Tester() {
-    m_process->stop(1000);
-}
-
-QProcessEnvironment Tester::environment(const QByteArray &display, const QString &home) {
+// The test's own environment less Qt, XDG and desktop variables, with the display and every
+// folder the tester could write to inside `home`.
+QProcessEnvironment testerEnvironment(const QByteArray &display, const QString &home) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &key : env.keys()) {
         if (key.startsWith(QLatin1String("QT_")) || key.startsWith(QLatin1String("XDG_")) ||
-            key == QLatin1String("WAYLAND_DISPLAY") || key == QLatin1String("DESKTOP_SESSION") ||
-            key == QLatin1String("XAUTHORITY") || key == QLatin1String("SESSION_MANAGER") ||
-            key == QLatin1String("DBUS_SESSION_BUS_ADDRESS")) {
+            QStringList{"WAYLAND_DISPLAY", "DESKTOP_SESSION", "XAUTHORITY", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS"}
+                .contains(key))
             env.remove(key);
-        }
     }
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
     env.insert(QStringLiteral("HOME"), home);
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home + QStringLiteral("/cache"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
-    env.insert(QStringLiteral("XDG_STATE_HOME"), home + QStringLiteral("/state"));
+    for (const char *name : {"CONFIG", "CACHE", "DATA", "STATE"})
+        env.insert(QStringLiteral("XDG_%1_HOME").arg(QLatin1String(name)), home + u'/' + QString(name).toLower());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home + QStringLiteral("/runtime"));
     env.insert(QStringLiteral("TMPDIR"), home + QStringLiteral("/tmp"));
     return env;
 }
 
-bool Tester::start(QString *error) {
-    if (!m_home.isValid()) {
-        *error = QStringLiteral("cannot create a temporary home folder");
-        return false;
-    }
-    // Only the runtime and temporary folders exist beforehand, as on a real session
-    // (the runtime folder private to the user); the others must not appear.
-    const QString home = m_home.path();
-    if (!QDir(home).mkdir(QStringLiteral("runtime")) || !QDir(home).mkdir(QStringLiteral("tmp")) ||
-        !QFile::setPermissions(home + QStringLiteral("/runtime"),
-                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-        *error = QStringLiteral("cannot prepare %1").arg(home);
-        return false;
-    }
-    m_process->setProcessEnvironment(environment());
-    m_startMs = monotonicMs();
-    m_process->start(builtProgram(QStringLiteral("vibrelle-api-tester")), {});
-    if (!m_process->waitForStarted(5000)) {
-        *error = QStringLiteral("cannot start vibrelle-api-tester: %1").arg(m_process->errorString());
-        return false;
-    }
-    return true;
+} // namespace
+
+Child::Child() {
+    setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); }); // SIGTERM: Xvfb removes its lock
 }
 
-QStringList Tester::filesWritten() const {
-    QStringList found;
-    const QString home = m_home.path();
-    QDirIterator it(home, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString relative = QDir(home).relativeFilePath(it.next());
-        if (relative != QLatin1String("runtime") && relative != QLatin1String("tmp")) {
-            found.append(relative);
-        }
+Child::~Child() {
+    terminate();
+    if (!waitForFinished(2000)) {
+        kill();
+        waitForFinished(1000);
     }
-    found.sort();
-    return found;
 }
 
-// --- TesterDriver ----------------------------------------------------------------------------------
+// --- Rig -------------------------------------------------------------------------------------------
 
-TesterDriver::TesterDriver(XDisplay &x, const QByteArray &display, const WindowLayout &layout)
-    : m_x(x)
-    , m_display(display)
-    , m_layout(layout) {}
-
-bool TesterDriver::waitForWindow(Tester &tester, int timeoutMs, QString *error) {
-    std::optional<std::uint32_t> window;
-    const bool found = waitUntil(
-        [&] {
-            window = m_x.findMappedWindow("vibrelle-api-tester");
-            return window.has_value() || tester.finished();
-        },
-        timeoutMs);
-    if (!found || !window) {
-        *error = QStringLiteral("the tester's window did not appear within %1 ms; output: %2")
-                     .arg(timeoutMs)
-                     .arg(tester.output());
-        return false;
-    }
-    m_window = *window;
-    m_geometry = m_x.geometry(m_window);
-    if (m_geometry.size() != m_layout.windowSize()) {
-        *error = QStringLiteral("the window is %1 x %2, the layout was computed for %3 x %4")
-                     .arg(m_geometry.width())
-                     .arg(m_geometry.height())
-                     .arg(m_layout.windowSize().width())
-                     .arg(m_layout.windowSize().height());
-        return false;
-    }
-    return true;
+Rig::~Rig() {
+    if (m_x)
+        xcb_disconnect(m_x);
 }
-
-bool TesterDriver::focusTester(QString *error) {
-    m_x.setInputFocus(m_window);
-    if (m_x.inputFocus() != m_window) {
-        *error = QStringLiteral("the tester's window did not take the input focus");
-        return false;
-    }
-    return true;
-}
-
-bool TesterDriver::click(const QString &section, const QString &objectName, QString *error) {
-    const auto point = m_layout.centre(section, objectName);
-    if (!point) {
-        *error = QStringLiteral("no control %1 in section %2").arg(objectName, section);
-        return false;
-    }
-    const QPoint screen = m_geometry.topLeft() + *point;
-    return xdotool({QStringLiteral("mousemove"), QString::number(screen.x()), QString::number(screen.y()),
-                    QStringLiteral("click"), QStringLiteral("1")},
-                   error);
-}
-
-bool TesterDriver::drag(const QString &section, const QString &objectName, int dx, QString *error) {
-    const auto point = m_layout.centre(section, objectName);
-    if (!point) {
-        *error = QStringLiteral("no control %1 in section %2").arg(objectName, section);
-        return false;
-    }
-    const QPoint from = m_geometry.topLeft() + *point;
-    const auto x = [&](int step) { return QString::number(from.x() + dx * step / 4); };
-    const QString y = QString::number(from.y());
-    QStringList arguments{QStringLiteral("mousemove"), x(0), y, QStringLiteral("mousedown"), QStringLiteral("1")};
-    for (int step = 1; step <= 4; ++step) {
-        arguments << QStringLiteral("sleep") << QStringLiteral("0.08") << QStringLiteral("mousemove") << x(step) << y;
-    }
-    arguments << QStringLiteral("sleep") << QStringLiteral("0.2") << QStringLiteral("mouseup") << QStringLiteral("1");
-    return xdotool(arguments, error);
-}
-
-bool TesterDriver::typeText(const QString &text, QString *error) {
-    return xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("4"), text}, error);
-}
-
-bool TesterDriver::key(const QString &keys, QString *error) {
-    return xdotool({QStringLiteral("key"), keys}, error);
-}
-
-static QProcessEnvironment xdotoolEnvironment(const QByteArray &display) {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
-    return env;
-}
-
-bool TesterDriver::xdotool(const QStringList &arguments, QString *error) {
-    const QString program = systemProgram(QStringLiteral("xdotool"));
-    if (program.isEmpty()) {
-        *error = QStringLiteral("xdotool is not installed (scripts/deps.sh lists the package: xdotool)");
-        return false;
-    }
-    ChildProcess process;
-    process.setProcessEnvironment(xdotoolEnvironment(m_display));
-    process.start(program, arguments);
-    if (!process.waitForFinished(5000) || process.exitCode() != 0) {
-        *error = QStringLiteral("xdotool %1 failed: %2")
-                     .arg(arguments.join(QLatin1Char(' ')), QString::fromLocal8Bit(process.readAllStandardError()));
-        return false;
-    }
-    return true;
-}
-
-void TesterDriver::startXdotool(const QStringList &arguments) {
-    m_async = std::make_unique<ChildProcess>();
-    m_async->setProcessEnvironment(xdotoolEnvironment(m_display));
-    m_async->start(systemProgram(QStringLiteral("xdotool")), arguments);
-}
-
-bool TesterDriver::finishXdotool(QString *error) {
-    if (!m_async) {
-        return true;
-    }
-    const bool ok = waitUntil([this] { return m_async->state() == QProcess::NotRunning; }, 5000) &&
-                    m_async->exitStatus() == QProcess::NormalExit && m_async->exitCode() == 0;
-    if (!ok) {
-        *error = QStringLiteral("xdotool failed: %1").arg(QString::fromLocal8Bit(m_async->readAllStandardError()));
-    }
-    m_async.reset();
-    return ok;
-}
-
-// --- Rig and Session -------------------------------------------------------------------------------
 
 bool Rig::start(QString *error) {
-    if (!server.start(error)) {
-        return false;
+    // -displayfd: Xvfb picks a free display and prints its number. A start that loses the race
+    // for that number to another server is tried again.
+    for (int attempt = 0; attempt < 3 && display.isEmpty(); ++attempt) {
+        m_xvfb.start(QStandardPaths::findExecutable(QStringLiteral("Xvfb")),
+                     {"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"});
+        QByteArray out;
+        waitFor([&] {
+            out += m_xvfb.readAllStandardOutput();
+            return out.contains('\n') || m_xvfb.state() == QProcess::NotRunning;
+        }, 15000);
+        bool isNumber = false;
+        out.trimmed().toUInt(&isNumber);
+        if (isNumber)
+            display = ':' + out.trimmed();
+        else
+            m_xvfb.kill(), m_xvfb.waitForFinished(1000);
     }
-    x = std::make_unique<XDisplay>(server.display());
-    if (!x->isOpen()) {
-        *error = QStringLiteral("cannot connect to the X server on %1").arg(QString::fromLatin1(server.display()));
-        return false;
+    if (display.isEmpty())
+        return *error = QStringLiteral("Xvfb did not start (packages xvfb and xdotool are needed)"), false;
+    m_x = xcb_connect(display.constData(), nullptr);
+    if (xcb_connection_has_error(m_x))
+        return *error = QStringLiteral("cannot connect to the X server on %1").arg(QString(display)), false;
+    m_screen = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data;
+
+    sim = std::make_unique<SimProcess>();
+    if (sim->port() == 0)
+        return *error = QStringLiteral("vibrelle-sim did not start"), false;
+    control = std::make_unique<Client>(sim->port());
+
+    QTemporaryDir home; // the layout program runs in the tester's environment, with folders of its own
+    Child layoutProgram;
+    layoutProgram.setProcessEnvironment(testerEnvironment(display, home.path()));
+    if (prepareHome(home.path()))
+        layoutProgram.start(builtProgram(QStringLiteral("e2e-window-layout")), {});
+    if (!layoutProgram.waitForFinished(15000) || layoutProgram.exitCode() != 0)
+        return *error = QStringLiteral("e2e-window-layout failed: ") + layoutProgram.readAllStandardError(), false;
+    const QJsonObject controls = QJsonDocument::fromJson(layoutProgram.readAllStandardOutput()).object();
+    for (auto it = controls.begin(); it != controls.end(); ++it) {
+        const QJsonArray r = it.value().toArray();
+        layout.insert(it.key(), QRect(r[0].toInt(), r[1].toInt(), r[2].toInt(), r[3].toInt()));
     }
-    if (!sim.start(error)) {
-        return false;
-    }
-    // The layout program gets the tester's environment, with folders of its own.
-    QTemporaryDir home;
-    if (!home.isValid() || !QDir(home.path()).mkdir(QStringLiteral("runtime")) ||
-        !QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
-                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)) {
-        *error = QStringLiteral("cannot prepare a temporary home folder");
-        return false;
-    }
-    return layout.compute(Tester::environment(server.display(), home.path()), error);
+    return !layout.isEmpty() || (*error = QStringLiteral("e2e-window-layout printed no controls"), false);
 }
+
+std::uint32_t Rig::createWindow(const QRect &rect) {
+    const xcb_window_t window = xcb_generate_id(m_x);
+    xcb_create_window(m_x, XCB_COPY_FROM_PARENT, window, m_screen->root, std::int16_t(rect.x()), std::int16_t(rect.y()),
+                      std::uint16_t(rect.width()), std::uint16_t(rect.height()), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      m_screen->root_visual, 0, nullptr);
+    xcb_map_window(m_x, window);
+    inputFocus(); // a round trip: without a window manager the window is now mapped
+    return window;
+}
+
+void Rig::setInputFocus(std::uint32_t window) {
+    xcb_set_input_focus(m_x, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    xcb_flush(m_x);
+}
+
+std::uint32_t Rig::inputFocus() const {
+    const auto reply = own(xcb_get_input_focus_reply(m_x, xcb_get_input_focus(m_x), nullptr));
+    return reply ? reply->focus : xcb_window_t(XCB_WINDOW_NONE);
+}
+
+void Rig::sendDeleteWindow(std::uint32_t window) {
+    const auto atom = [this](const char *name) {
+        const auto reply = own(xcb_intern_atom_reply(m_x, xcb_intern_atom(m_x, 0, std::uint16_t(std::strlen(name)), name), nullptr));
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    xcb_client_message_event_t event = {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(m_x, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&event));
+    xcb_flush(m_x);
+}
+
+// --- Session ---------------------------------------------------------------------------------------
 
 Session::Session(Rig &rig)
-    : rig(rig)
-    , tester(rig.server.display())
-    , driver(*rig.x, rig.server.display(), rig.layout) {}
-
-bool Session::launch(QString *error) {
-    return tester.start(error) && driver.waitForWindow(tester, 8000, error) && driver.focusTester(error);
+    : rig(rig) {
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&process, &QProcess::finished, &process, [this] { exitMs = monotonicMs(); });
 }
 
-bool Session::connectToSim(QString *error) {
-    const int mark = int(rig.sim.events().size());
-    if (!driver.click(QStringLiteral("resonance"), QStringLiteral("tester.address"), error) ||
-        !driver.key(QStringLiteral("ctrl+a"), error) || !driver.typeText(rig.sim.address(), error)) {
+bool Session::fail(const QString &why) {
+    error = why + QStringLiteral("; tester output: ") + QString::fromLocal8Bit(process.readAll());
+    return false;
+}
+
+bool Session::launch() {
+    if (!prepareHome(m_home.path()))
+        return fail(QStringLiteral("cannot prepare ") + m_home.path());
+    process.setProcessEnvironment(testerEnvironment(rig.display, m_home.path()));
+    process.start(builtProgram(QStringLiteral("vibrelle-api-tester")), {});
+    waitFor([this] {
+        Child search;
+        window = runXdotool(rig.display, {"search", "--onlyvisible", "--classname", "^vibrelle-api-tester$"}, &search)
+                     .value_or("0").split('\n').first().toUInt();
+        return window != 0 || exitMs;
+    }, 8000);
+    if (window == 0)
+        return fail(QStringLiteral("the tester's window did not appear within 8 s"));
+    rig.setInputFocus(window);
+    return rig.inputFocus() == window || fail(QStringLiteral("the tester's window did not take the input focus"));
+}
+
+bool Session::xdotool(const QStringList &arguments, bool wait) {
+    Child xdo;
+    Child *process = wait ? &xdo : &m_async;
+    return runXdotool(rig.display, arguments, process, wait) ||
+           fail(QStringLiteral("xdotool %1 failed: %2").arg(arguments.join(u' '), process->readAllStandardError()));
+}
+
+bool Session::click(const QString &section, const QString &objectName, const QStringList &then) {
+    const QRect rect = rig.layout.value(section + u'/' + objectName);
+    if (rect.isEmpty())
+        return fail(QStringLiteral("no control %1 in section %2").arg(objectName, section));
+    return xdotool(QStringList{"mousemove", "--window", QString::number(window), QString::number(rect.center().x()),
+                               QString::number(rect.center().y()), "click", "1"} + then);
+}
+
+QList<QJsonObject> Session::requests(const QString &path) const {
+    return rig.sim->matching(eventIs(QStringLiteral("request"), {{"clientId", clientId}, {"path", path}}));
+}
+
+bool Session::connectToSim() {
+    const qsizetype mark = rig.sim->events().size();
+    if (!click("resonance", "tester.address", {"key", "ctrl+a", "type", "--delay", "4", rig.sim->address()}))
         return false;
-    }
-    // "Verifica" stays disabled while the start-up status request (to the default
-    // address) is in flight: click again until the sim sees a status request.
+    // "Verifica" stays disabled while the start-up status request (to the default address) is in flight.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (!driver.click(QStringLiteral("resonance"), QStringLiteral("tester.verify"), error)) {
+        if (!click("resonance", "tester.verify"))
             return false;
-        }
-        std::optional<QString> client;
-        if (waitUntil(
-                [&] {
-                    client = rig.sim.firstTesterClientAfter(mark);
-                    return client.has_value();
-                },
-                1500)) {
-            clientId = *client;
+        if (const auto request = rig.sim->waitForEvent(eventIs("request", {{"client", "API Tester"}}), mark, 1500)) {
+            clientId = (*request)["clientId"].toString();
             return true;
         }
     }
-    *error = QStringLiteral("the tester never asked the sim for its status: typing the address or clicking "
-                            "\"Verifica\" did not reach it; tester output: %1")
-                 .arg(tester.output());
-    return false;
+    return fail(QStringLiteral("the tester never asked the sim for its status"));
 }
 
-bool Session::clickAndAwait(const QString &section, const QString &objectName, const QString &path,
-                            QString *error) {
-    const auto before = rig.sim.requests(clientId, path).size();
+bool Session::clickAndAwait(const QString &section, const QString &objectName, const QString &path) {
+    const qsizetype before = requests(path).size();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!driver.click(section, objectName, error)) {
+        if (!click(section, objectName))
             return false;
-        }
-        if (waitUntil([&] { return rig.sim.requests(clientId, path).size() > before; }, 1500)) {
+        if (waitFor([&] { return requests(path).size() > before; }, 1500))
             return true;
-        }
     }
-    *error = QStringLiteral("clicking %1 sent no %2 request").arg(objectName, path);
-    return false;
+    return fail(QStringLiteral("clicking %1 sent no %2 request").arg(objectName, path));
 }
 
-bool Session::startControlledResonance(QString *error) {
-    if (!clickAndAwait(QStringLiteral("resonance"), QStringLiteral("tester.controlled.start"),
-                       QStringLiteral("/v1/resonance"), error)) {
+bool Session::startControlledResonance(bool awaitHeartbeat) {
+    if (!clickAndAwait("resonance", "tester.controlled.start", "/v1/resonance"))
         return false;
+    if (requests("/v1/resonance").last().value("status").toInt() != 200)
+        return fail(QStringLiteral("the resonance did not start"));
+    // The heartbeat runs once the tester has taken the start reply.
+    return !awaitHeartbeat || waitFor([&] {
+        const auto beats = requests("/v1/heartbeat");
+        return !beats.isEmpty() && beats.last().value("status").toInt() == 200;
+    }, 2000) || fail(QStringLiteral("no heartbeat within 2 s of the resonance's start"));
+}
+
+QStringList Session::filesWritten() const {
+    QStringList found;
+    QDirIterator it(m_home.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString relative = QDir(m_home.path()).relativeFilePath(it.next());
+        if (relative != QLatin1String("runtime") && relative != QLatin1String("tmp"))
+            found.append(relative);
     }
-    const Sim::Event start = rig.sim.requests(clientId, QStringLiteral("/v1/resonance")).last();
-    if (start.json.value(QLatin1String("status")).toInt() != 200) {
-        *error = QStringLiteral("the resonance did not start: %1")
-                     .arg(QString::fromUtf8(QJsonDocument(start.json).toJson(QJsonDocument::Compact)));
-        return false;
-    }
-    // The heartbeat runs only once the tester has taken the start reply.
-    if (!waitUntil(
-            [&] {
-                const auto beats = rig.sim.requests(clientId, QStringLiteral("/v1/heartbeat"));
-                return !beats.isEmpty() && beats.last().json.value(QLatin1String("status")).toInt() == 200;
-            },
-            2000)) {
-        *error = QStringLiteral("no heartbeat within 2 s of the resonance's start");
-        return false;
-    }
-    return true;
+    return found;
 }
 
 } // namespace vibrelle::e2e

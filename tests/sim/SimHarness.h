@@ -1,103 +1,98 @@
 #pragma once
 
-// Black-box helpers for the simulated service: start the real vibrelle-sim binary on a free port,
-// read its JSON timeline, and talk raw HTTP/1.1 to it over one TCP connection.
+// Black-box helpers shared by the sim and end-to-end tests: the real vibrelle-sim on a free port
+// with its JSON timeline, and raw HTTP/1.1 over one TCP connection to it.
 
-#include <QByteArray>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
-#include <QPair>
 #include <QProcess>
-#include <QStringList>
 #include <QTcpSocket>
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 namespace vibrelle::simtest {
 
 using Headers = QList<QPair<QByteArray, QByteArray>>;
+using Match = std::function<bool(const QJsonObject &)>;
 
-// Processes events until `done` holds or `timeoutMs` has passed; returns whether it holds.
+// Runs the event loop until `done` holds or `timeoutMs` has passed; returns `done()`.
 bool waitFor(const std::function<bool()> &done, int timeoutMs);
+double monotonicMs(); // the clock the sim stamps its timeline with
+QString builtProgram(const QString &name);
+// A timeline event of this kind whose members include `fields`.
+Match eventIs(const QString &kind, QJsonObject fields = {});
 
-QString simBinary();
-
-// The vibrelle-sim process, started with --port 0 --json plus the given arguments.
+// vibrelle-sim --port 0 --json plus `arguments`; ended with the test, even when the test dies.
 class SimProcess {
 public:
     explicit SimProcess(const QStringList &arguments = {});
     ~SimProcess();
-
-    bool isListening() const { return m_port != 0; }
     quint16 port() const { return m_port; }
+    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
     QProcess &process() { return m_process; }
-
-    // Every timeline event printed so far.
     const QList<QJsonObject> &events();
-    // Waits for the first event at index >= from that satisfies `match`.
-    std::optional<QJsonObject> waitForEvent(const std::function<bool(const QJsonObject &)> &match,
-                                            int timeoutMs = 3000, qsizetype from = 0);
-    QList<QByteArray> nonJsonLines() const { return m_otherLines; }
+    QList<QJsonObject> matching(const Match &match, qsizetype from = 0);
+    std::optional<QJsonObject> waitForEvent(const Match &match, qsizetype from = 0, int timeoutMs = 3000);
+    // An event's time on monotonicMs()'s clock; never earlier than the real time.
+    double monotonicTime(const QJsonObject &event) const;
 
 private:
     void drain();
-
     QProcess m_process;
     QByteArray m_partial;
     quint16 m_port = 0;
     QList<QJsonObject> m_events;
-    QList<QByteArray> m_otherLines;
+    double m_offset = 1e300; // smallest (read time - stamp) seen
 };
 
 struct Reply {
-    bool headComplete = false; // status line and headers arrived
-    bool complete = false;     // ... and the whole body
+    bool headComplete = false;
+    bool complete = false;
     int status = 0;
     Headers headers; // names in lower case
     QByteArray body;
-
-    QByteArray header(const QByteArray &lowerCaseName) const;
+    QByteArray header(const QByteArray &name) const;
     QJsonObject json() const;
-    bool isJsonObject() const;
+    QJsonValue operator[](const char *key) const { return json().value(QLatin1String(key)); }
 };
 
-// One client connection to the sim.
 class Client {
 public:
     explicit Client(quint16 port);
-
-    bool isConnected() const;
-    // The headers the tester sends; Content-Type only when withBody.
-    static Headers testerHeaders(bool withBody);
-
-    void write(const QByteArray &bytes);
-    Reply request(const QByteArray &method, const QByteArray &path, const QByteArray &body,
-                  const Headers &headers, int timeoutMs = 3000);
-    Reply get(const QByteArray &path, int timeoutMs = 3000);
-    Reply post(const QByteArray &path, const QByteArray &body, int timeoutMs = 3000);
-    Reply post(const QByteArray &path, const QJsonObject &body, int timeoutMs = 3000);
-    // Reads the next reply on the connection (waiting at most timeoutMs for it to complete).
+    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    void write(const QByteArray &bytes) { m_socket.write(bytes), m_socket.flush(); }
+    // Without `headers`: the tester's headers, with Content-Type unless GET.
+    Reply request(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+                  const std::optional<Headers> &headers = {}, int timeoutMs = 3000);
+    Reply get(const QByteArray &path, int timeoutMs = 3000) { return request("GET", path, {}, {}, timeoutMs); }
+    Reply post(const QByteArray &path, const QByteArray &body = "{}") { return request("POST", path, body); }
+    Reply post(const QByteArray &path, const QJsonObject &body) { return post(path, QJsonDocument(body).toJson(QJsonDocument::Compact)); }
     Reply readReply(int timeoutMs = 3000);
     bool waitForDisconnected(int timeoutMs = 3000);
-    QByteArray unreadBytes() const { return m_buffer; }
-    void close();
+    QByteArray unread;
+    void close() { m_socket.abort(); }
 
 private:
-    std::unique_ptr<QTcpSocket> m_socket;
-    QByteArray m_buffer;
+    QTcpSocket m_socket;
 };
 
-// The state reported by GET /v1/status, or an empty string on failure.
-QString stateOf(Client &client);
-QJsonObject statsOf(Client &client);
-// Sets faults through POST /_sim/faults; returns the reply status.
-int setFaults(Client &client, const QByteArray &json);
+inline QString stateOf(Client &client) { return client.get("/v1/status")["state"].toString(); }
+inline QJsonObject statsOf(Client &client) { return client.request("GET", "/_sim/stats", {}, Headers{}).json(); }
+inline int setFaults(Client &client, const QByteArray &json) {
+    return client.request("POST", "/_sim/faults", json, Headers{{"Content-Type", "application/json"}}).status;
+}
+inline int clearFaults(Client &client) { return client.request("DELETE", "/_sim/faults", {}, Headers{}).status; }
 
-QJsonObject controlledBody(double intensity = 0.5, double pulseRateHz = 30, double sharpness = 0.5,
-                           double transitionMs = 40);
-QJsonObject gestureBody();
-QJsonObject timedBody(int durationMs);
+inline QJsonObject controlledBody(double intensity = 0.5, double pulseRateHz = 30, double sharpness = 0.5) {
+    return {{"mode", "controlled"}, {"intensity", intensity}, {"pulseRateHz", pulseRateHz},
+            {"sharpness", sharpness}, {"transitionMs", 40}};
+}
+inline QJsonObject gestureBody() {
+    return {{"mode", "gesture"}, {"fineness", 0.4}, {"intensity", 0.6}, {"reactivity", 0.8}};
+}
+inline QJsonObject timedBody(int durationMs) {
+    return {{"mode", "timed"}, {"durationMs", durationMs}, {"fineness", 0.5}, {"intensity", 0.5}};
+}
 
 } // namespace vibrelle::simtest
