@@ -1,104 +1,19 @@
 #pragma once
 
-// A controller on virtual time whose every request is stamped with the virtual
-// time at which it left, so that tests can read the wire as the service sees it:
-// the path, the method, the body parsed as JSON, and when it arrived.
+// A controller on virtual time whose requests are stamped with the virtual time they left at.
 
 #include "core/ManualTimeSource.h"
 #include "core/TesterController.h"
 #include "support/FakeTransport.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
 #include <QStringList>
 #include <QTest>
 
 #include <cmath>
-
-#include <functional>
 #include <memory>
 
 namespace vibrelle::testing {
-
-struct WireRequest {
-    double at = 0;
-    QByteArray method;
-    QString url;
-    QString path;
-    QJsonObject body;
-    bool hasBody = false;
-};
-
-struct EffectsFixture {
-    static constexpr const char *homeAddress = "http://127.0.0.1:59723";
-
-    std::shared_ptr<ManualTimeSource> clock = std::make_shared<ManualTimeSource>();
-    FakeTransport *transport = nullptr;
-    std::unique_ptr<TesterController> controller;
-
-    explicit EffectsFixture(const QString &address = QString::fromLatin1(homeAddress)) {
-        auto fake = std::make_unique<FakeTransport>(clock.get());
-        transport = fake.get();
-        controller = std::make_unique<TesterController>(address, std::move(fake), clock);
-        // The construction's status request; tests start idle with an empty wire.
-        if (transport->openCount() == 1) {
-            transport->replyOk();
-        }
-        clearWire();
-    }
-
-    TesterController &c() { return *controller; }
-    void advance(double seconds) { clock->advance(seconds); }
-    double now() const { return clock->now(); }
-
-    void clearWire() { transport->clearSent(); }
-
-    int count() const { return static_cast<int>(transport->sent().size()); }
-    int open() const { return transport->openCount(); }
-
-    WireRequest at(int index) const {
-        const auto &sent = transport->sent().at(index);
-        WireRequest r;
-        r.at = sent.at;
-        r.method = sent.request.method;
-        r.url = sent.request.url.toString();
-        r.path = sent.path();
-        r.hasBody = sent.request.body.has_value();
-        const QJsonDocument doc = QJsonDocument::fromJson(sent.rawBody());
-        r.body = doc.object();
-        return r;
-    }
-    WireRequest last() const { return at(count() - 1); }
-
-    QStringList paths() const { return transport->paths(); }
-    int countOf(const QString &path) const { return static_cast<int>(paths().count(path)); }
-    QList<WireRequest> requestsTo(const QString &path) const {
-        QList<WireRequest> result;
-        for (int i = 0; i < count(); ++i) {
-            if (transport->sent().at(i).path() == path) {
-                result.append(at(i));
-            }
-        }
-        return result;
-    }
-
-    // Advances in small steps until the wire holds `n` requests or `limit` seconds have passed.
-    bool advanceUntilCount(int n, double limit, double step = 0.001) {
-        const double end = now() + limit;
-        while (count() < n && now() < end) {
-            advance(step);
-        }
-        return count() >= n;
-    }
-
-    // Starts a controlled resonance and confirms it after `replyAfter` seconds.
-    void startControlled(double replyAfter = 0.002) {
-        c().controlledResonance();
-        advance(replyAfter);
-        transport->replyOk();
-    }
-};
 
 namespace paths {
 inline const QString resonance = QStringLiteral("/v1/resonance");
@@ -111,18 +26,85 @@ inline const QString impulses = QStringLiteral("/v1/impulses");
 inline const QString sequences = QStringLiteral("/v1/sequences");
 } // namespace paths
 
+inline const QString home = QStringLiteral("http://127.0.0.1:59723");
+
+struct EffectsFixture {
+    std::shared_ptr<ManualTimeSource> clock = std::make_shared<ManualTimeSource>();
+    FakeTransport *transport = nullptr;
+    std::unique_ptr<TesterController> controller;
+
+    // Starts idle: the construction's status request is answered and forgotten.
+    explicit EffectsFixture(const QString &address = home) {
+        auto fake = std::make_unique<FakeTransport>(clock.get());
+        transport = fake.get();
+        controller = std::make_unique<TesterController>(address, std::move(fake), clock);
+        if (transport->openCount() == 1) {
+            transport->replyOk();
+        }
+        transport->clearSent();
+    }
+
+    TesterController &c() { return *controller; }
+    void advance(double seconds) { clock->advance(seconds); }
+    void advanceTo(double time) { clock->advanceTo(time); }
+    double now() const { return clock->now(); }
+    void ok(const QJsonObject &extra = {}) { transport->replyOk(extra); }
+
+    int count() const { return static_cast<int>(transport->sent().size()); }
+    const FakeTransport::Sent &last() const { return transport->last(); }
+    QString lastUrl() const { return last().request.url.toString(); }
+    QStringList paths() const { return transport->paths(); }
+    int countOf(const QString &path) const { return static_cast<int>(paths().count(path)); }
+    QList<FakeTransport::Sent> requestsTo(const QString &path) const {
+        QList<FakeTransport::Sent> result;
+        for (const auto &s : transport->sent()) {
+            if (s.path() == path) {
+                result.append(s);
+            }
+        }
+        return result;
+    }
+    QStringList pathsWithoutHeartbeats() const {
+        QStringList result = paths();
+        result.removeAll(paths::heartbeat);
+        return result;
+    }
+
+    // Advances in 0.5 ms steps until the wire holds `n` requests or `limit` seconds have passed.
+    bool advanceUntilCount(int n, double limit) {
+        for (const double end = now() + limit; count() < n && now() < end;) {
+            advance(0.0005);
+        }
+        return count() >= n;
+    }
+    // Steps 1 ms at a time for `seconds`, answering every request at once; pause and resume
+    // replies report the state they asked for.
+    void runWithPromptReplies(double seconds) {
+        for (const double end = now() + seconds - 1e-9; now() < end;) {
+            advance(0.001);
+            while (transport->openCount() > 0) {
+                const QString path = transport->sent().at(count() - transport->openCount()).path();
+                const bool pauseOrResume = path == paths::pause || path == paths::resume;
+                ok(pauseOrResume ? QJsonObject{{QStringLiteral("paused"), path == paths::pause}}
+                                 : QJsonObject{});
+            }
+        }
+    }
+    void startControlled() { // confirmed 2 ms after it left
+        c().controlledResonance();
+        advance(0.002);
+        ok();
+    }
+};
+
 } // namespace vibrelle::testing
 
 // Fails the current test unless |actual - expected| <= tolerance (NaN never passes).
 #define VERIFY_NEAR(actual, expected, tolerance)                                                             \
     do {                                                                                                     \
-        const double actual_ = (actual);                                                                     \
-        const double expected_ = (expected);                                                                 \
-        if (!(std::abs(actual_ - expected_) <= (tolerance))) {                                               \
-            QFAIL(qPrintable(QStringLiteral("%1 is %2, expected %3 within %4")                               \
-                                 .arg(QStringLiteral(#actual))                                               \
-                                 .arg(actual_, 0, 'g', 12)                                                   \
-                                 .arg(expected_, 0, 'g', 12)                                                 \
-                                 .arg(tolerance)));                                                          \
-        }                                                                                                    \
+        const double actual_ = (actual), expected_ = (expected);                                             \
+        QVERIFY2(std::abs(actual_ - expected_) <= (tolerance),                                               \
+                 qPrintable(QStringLiteral(#actual " is %1, expected %2")                                    \
+                                .arg(actual_, 0, 'g', 12)                                                    \
+                                .arg(expected_, 0, 'g', 12)));                                               \
     } while (false)

@@ -1,0 +1,460 @@
+// The three resonances on virtual time: live updates through the 50 ms throttle, the
+// controlled resonance's lease heartbeat and pause/resume, the timed resonance's local
+// deadline, and the gesture's press-and-release and continuous modes.
+
+#include "EffectsFixture.h"
+
+#include <limits>
+
+using namespace vibrelle;
+using namespace vibrelle::testing;
+
+namespace {
+
+constexpr double eps = 1e-9;
+constexpr double none = std::numeric_limits<double>::quiet_NaN();
+
+enum class Mode { gesture, timed, controlled };
+
+QJsonObject obj(const QString &key, double value) {
+    return QJsonObject{{key, value}};
+}
+QJsonObject remaining(double ms) {
+    return std::isnan(ms) ? QJsonObject{} : obj(QStringLiteral("remainingDurationMs"), ms);
+}
+
+void startConfirmed(EffectsFixture &f, Mode mode) {
+    if (mode == Mode::gesture) {
+        f.c().beginGesture(true);
+    } else if (mode == Mode::timed) {
+        f.c().setDurationMilliseconds(5000);
+        f.c().timedResonance();
+    } else {
+        f.c().controlledResonance();
+    }
+    f.advance(0.002);
+    f.ok();
+    f.transport->clearSent();
+}
+
+} // namespace
+
+class ResonancesTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // --- Live updates ---------------------------------------------------------------------
+
+    // The 50 ms count from the previous send, not from its reply; each update carries the
+    // value current when it leaves; the slider's last position reaches the service; updates
+    // renew the lease, so no heartbeat goes out meanwhile.
+    void sliderSweepIsThrottledAndSendsTheCurrentValue() {
+        EffectsFixture f;
+        f.c().controlledResonance();
+        const double startSent = f.now();
+        f.advance(0.002);
+        f.ok();
+        f.transport->clearSent();
+        QList<double> currentAtSend;
+        double value = 0;
+        for (int i = 1; i <= 1200; ++i) { // a step every millisecond for a second, then rest
+            if (i <= 1000) {
+                f.c().setIntensity(value = 0.2 + i * 0.0005);
+            }
+            const int before = f.count();
+            f.advance(0.001);
+            if (f.count() > before) {
+                currentAtSend.append(value);
+            }
+            if (f.transport->openCount() > 0 && f.now() - f.last().at >= 0.005 - eps) {
+                f.ok(); // the service answers after 5 ms
+            }
+        }
+        const auto updates = f.requestsTo(paths::update);
+        QCOMPARE(f.count(), updates.size());
+        QVERIFY2(updates.size() >= 18 && updates.size() <= 21, qPrintable(QString::number(updates.size())));
+        QVERIFY(updates.first().at >= startSent + 0.05 - eps);
+        for (int i = 0; i < updates.size(); ++i) {
+            QCOMPARE(updates.at(i).json(), obj(QStringLiteral("intensity"), currentAtSend.at(i)));
+            const double gap = i > 0 ? updates.at(i).at - updates.at(i - 1).at : 0.05;
+            QVERIFY2(gap >= 0.05 - eps && gap <= 0.0515, qPrintable(QString::number(gap)));
+        }
+        QCOMPARE(updates.last().json(), obj(QStringLiteral("intensity"), value));
+    }
+
+    void changeDuringTheStartWaitsForItsReplyAndItsTurn_data() {
+        QTest::addColumn<bool>("pause");
+        QTest::addColumn<double>("replyAfter");
+        QTest::addColumn<double>("sendAfterStart");
+        QTest::newRow("update, reply within the turn: at 50 ms") << false << 0.030 << 0.050;
+        QTest::newRow("update, reply after the turn: 1 ms after it") << false << 0.080 << 0.081;
+        QTest::newRow("pause, reply within the turn") << true << 0.030 << 0.050;
+    }
+    void changeDuringTheStartWaitsForItsReplyAndItsTurn() {
+        QFETCH(bool, pause);
+        QFETCH(double, replyAfter);
+        QFETCH(double, sendAfterStart);
+        EffectsFixture f;
+        f.c().controlledResonance();
+        const double startSent = f.now();
+        f.advance(0.010);
+        pause ? f.c().togglePause() : f.c().setIntensity(0.9);
+        f.advanceTo(startSent + replyAfter);
+        QCOMPARE(f.count(), 1); // nothing overtakes the start
+        f.ok();
+        QVERIFY(f.advanceUntilCount(2, 0.2));
+        QCOMPARE(f.last().path(), pause ? paths::pause : paths::update);
+        QCOMPARE(f.last().json(), pause ? QJsonObject{} : obj(QStringLiteral("intensity"), 0.9));
+        VERIFY_NEAR(f.last().at - startSent, sendAfterStart, 0.0006);
+    }
+
+    // A heartbeat's send does not count as a live update: the change follows its reply at once.
+    void changeWhileAHeartbeatIsInFlightFollowsItsReply() {
+        EffectsFixture f;
+        startConfirmed(f, Mode::controlled);
+        QVERIFY(f.advanceUntilCount(1, 0.6));
+        QCOMPARE(f.last().path(), paths::heartbeat);
+        const double heartbeatSent = f.last().at;
+        f.advanceTo(heartbeatSent + 0.005);
+        f.c().setPulseRateHz(12);
+        f.advanceTo(heartbeatSent + 0.030);
+        QCOMPARE(f.count(), 1);
+        f.ok();
+        QVERIFY(f.advanceUntilCount(2, 0.1));
+        QCOMPARE(f.last().json(), obj(QStringLiteral("pulseRateHz"), 12));
+        VERIFY_NEAR(f.last().at, heartbeatSent + 0.031, 0.0006);
+    }
+
+    // All seven parameters change within one turn: one body with the mode's keys only,
+    // milliseconds rounded half away from zero.
+    void onlyTheModesKeysTravelRounded_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("gesture") << int(Mode::gesture)
+                                 << QByteArray(R"({"fineness":0.72,"intensity":0.71,"reactivity":0.73})");
+        QTest::newRow("timed") << int(Mode::timed)
+                               << QByteArray(R"({"durationMs":6001,"fineness":0.72,"intensity":0.71})");
+        QTest::newRow("controlled")
+            << int(Mode::controlled)
+            << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":91})");
+    }
+    void onlyTheModesKeysTravelRounded() {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, body);
+        EffectsFixture f;
+        startConfirmed(f, Mode(mode));
+        f.advance(0.1);
+        auto &c = f.c();
+        c.setIntensity(0.71);
+        c.setFineness(0.72);
+        c.setReactivity(0.73);
+        c.setDurationMilliseconds(6000.5);
+        c.setPulseRateHz(17);
+        c.setSharpness(0.74);
+        c.setTransitionMilliseconds(90.5);
+        f.runWithPromptReplies(0.3);
+        QCOMPARE(f.paths(), QStringList{paths::update}); // the dropped keys were not kept either
+        QCOMPARE(f.last().rawBody(), body);
+    }
+
+    // Updates go where the effect runs, are not logged when they succeed, and a failed one
+    // stops the effect: the change queued behind it dies with it.
+    void updatesFollowTheEffectAndAFailedOneStopsIt() {
+        EffectsFixture f(QStringLiteral(" http://127.0.0.1:59723/ "));
+        startConfirmed(f, Mode::controlled);
+        f.c().setAddress(QStringLiteral("http://127.0.0.1:1"));
+        const auto logBefore = f.c().entries();
+        f.advance(0.1);
+        f.c().setIntensity(0.2);
+        f.advance(0.001);
+        QCOMPARE(f.lastUrl(), home + paths::update);
+        f.advance(0.007);
+        f.ok();
+        QCOMPARE(f.c().entries(), logBefore);
+        QCOMPARE(f.c().status(), QStringLiteral("Parametri aggiornati \u00B7 7 ms"));
+        f.c().setIntensity(0.3);
+        f.advance(0.1);
+        f.c().setSharpness(0.9);
+        f.transport->replyJson(500, {{QStringLiteral("ok"), false}});
+        QCOMPARE(f.paths(), (QStringList{paths::update, paths::update, paths::stop}));
+        QCOMPARE(f.lastUrl(), home + paths::stop);
+        QVERIFY(f.c().entries().first().failed);
+        f.ok();
+        f.advance(1.0);
+        QCOMPARE(f.count(), 3);
+        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
+    }
+
+    // --- Controlled resonance: heartbeat and pause ---------------------------------------
+
+    // Beats every 0.5 s after the start reply; a change made while idle is not kept for later.
+    // A failed beat stops the effect where it runs and nothing follows.
+    void heartbeatEveryHalfSecondAndAFailedOneStops() {
+        EffectsFixture f;
+        f.c().setPulseRateHz(44);
+        f.c().controlledResonance();
+        f.advance(0.003);
+        f.ok();
+        const double confirmed = f.now();
+        f.runWithPromptReplies(1.6);
+        const auto beats = f.requestsTo(paths::heartbeat);
+        QCOMPARE(f.count() - 1, beats.size());
+        QCOMPARE(beats.size(), 3);
+        for (int i = 0; i < beats.size(); ++i) {
+            VERIFY_NEAR(beats.at(i).at, confirmed + 0.5 * (i + 1), 0.0011);
+            QCOMPARE(beats.at(i).rawBody(), QByteArray("{}"));
+        }
+        f.c().setAddress(QStringLiteral("http://127.0.0.1:2"));
+        f.advance(0.5);
+        QCOMPARE(f.last().path(), paths::heartbeat);
+        f.transport->replyJson(410, {{QStringLiteral("ok"), false}});
+        QVERIFY(f.c().entries().first().failed && !f.c().heartbeatActive());
+        QCOMPARE(f.lastUrl(), home + paths::stop);
+        f.ok();
+        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value() && f.c().controlsEnabled());
+        QCOMPARE(f.c().status(), QStringLiteral("Feedback fermato."));
+        f.advance(3);
+        QCOMPARE(f.count(), 6);
+    }
+
+    void heartbeatWaitsForALeaseThatIsOldEnough_data() {
+        QTest::addColumn<double>("replyDelay");
+        QTest::addColumn<bool>("beatAtOneSecond");
+        // A slow reply renews the lease late; the next tick then finds it younger than 0.45 s.
+        QTest::newRow("renewed 0.44 s before the tick") << 0.060 << false;
+        QTest::newRow("renewed 0.46 s before the tick") << 0.040 << true;
+    }
+    void heartbeatWaitsForALeaseThatIsOldEnough() {
+        QFETCH(double, replyDelay);
+        QFETCH(bool, beatAtOneSecond);
+        EffectsFixture f;
+        f.c().controlledResonance();
+        f.ok();
+        const double confirmed = f.now();
+        f.advanceTo(confirmed + 0.5);
+        QCOMPARE(f.paths(), (QStringList{paths::resonance, paths::heartbeat}));
+        f.advanceTo(confirmed + 0.5 + replyDelay);
+        f.ok();
+        f.advanceTo(confirmed + 1.0001);
+        QCOMPARE(f.countOf(paths::heartbeat), beatAtOneSecond ? 2 : 1);
+        if (beatAtOneSecond) {
+            f.ok();
+        }
+        f.advanceTo(confirmed + 1.5001); // either way the next beat is no more than one tick late
+        QCOMPARE(f.countOf(paths::heartbeat), beatAtOneSecond ? 3 : 2);
+        VERIFY_NEAR(f.last().at, confirmed + 1.5, 1e-6);
+    }
+
+    void pausePressedTwiceSendsOnePause() {
+        EffectsFixture f;
+        f.startControlled();
+        f.advance(0.1);
+        f.c().togglePause();
+        f.c().togglePause(); // twice before the throttle fires
+        f.advance(0.002);
+        f.c().togglePause(); // once more while the pause is in flight
+        f.advance(0.01);
+        f.ok({{QStringLiteral("paused"), true}});
+        f.runWithPromptReplies(0.3);
+        QCOMPARE(f.countOf(paths::pause), 1);
+        QCOMPARE(f.countOf(paths::resume), 0);
+        QVERIFY(f.c().controlledPaused());
+        f.c().togglePause(); // pressed once paused, it resumes
+        f.runWithPromptReplies(0.01);
+        QCOMPARE(f.countOf(paths::resume), 1);
+        QVERIFY(!f.c().controlledPaused());
+    }
+
+    // Order within one turn: pause before queued updates, updates before resume; 50 ms apart.
+    void pauseOvertakesQueuedUpdatesAndResumeFollowsThem() {
+        EffectsFixture f;
+        f.c().controlledResonance();
+        const double startSent = f.now();
+        f.ok();
+        f.transport->clearSent();
+        f.advance(0.01);
+        f.c().setIntensity(0.8);
+        f.c().togglePause();
+        f.advanceTo(startSent + 0.05);
+        QCOMPARE(f.paths(), QStringList{paths::pause});
+        f.advance(0.004);
+        f.ok({{QStringLiteral("paused"), true}});
+        f.advance(0.1);
+        QCOMPARE(f.last().json(), obj(QStringLiteral("intensity"), 0.8));
+        VERIFY_NEAR(f.last().at - startSent, 0.1, 1e-6);
+        f.ok();
+        f.c().setSharpness(0.1);
+        f.c().togglePause();
+        f.advance(0.01);
+        QCOMPARE(f.last().json(), obj(QStringLiteral("sharpness"), 0.1));
+        f.ok();
+        f.advance(0.1);
+        QCOMPARE(f.paths(), (QStringList{paths::pause, paths::update, paths::update, paths::resume}));
+        QCOMPARE(f.last().rawBody(), QByteArray("{}"));
+        VERIFY_NEAR(f.last().at - f.transport->sent().at(2).at, 0.05, 1e-6);
+        f.ok({{QStringLiteral("paused"), false}});
+        QVERIFY(!f.c().controlledPaused());
+    }
+
+    // The state follows the service's "paused" only: a reply without it offers the same action.
+    void pauseOnlyInControlledModeAndOnlyWhenConfirmed() {
+        EffectsFixture f;
+        f.c().togglePause();
+        f.c().beginGesture(true);
+        f.ok();
+        f.c().togglePause();
+        f.advance(0.3);
+        f.c().stop();
+        f.ok();
+        f.startControlled();
+        f.advance(0.1);
+        f.c().togglePause();
+        f.advance(0.002);
+        f.ok(); // no "paused" member
+        QVERIFY(!f.c().controlledPaused());
+        f.c().togglePause();
+        f.advance(0.1);
+        QCOMPARE(f.paths(),
+                 (QStringList{paths::resonance, paths::stop, paths::resonance, paths::pause, paths::pause}));
+    }
+
+    // --- Timed resonance ----------------------------------------------------------------------
+
+    void stopsAtTheDeadlinePlusMargin_data() {
+        QTest::addColumn<double>("durationMs");
+        QTest::addColumn<double>("remainingMs"); // in the start reply
+        QTest::addColumn<QString>("key");        // changed while running, unless empty
+        QTest::addColumn<double>("value");
+        QTest::addColumn<double>("updateRemainingMs");
+        QTest::addColumn<double>("stopAfterStart");
+        // The start is answered after 20 ms; a change goes out at 121 ms and is answered at 125 ms.
+        const QString duration = QStringLiteral("durationMs");
+        QTest::newRow("300 ms") << 300.0 << none << QString() << 0.0 << none << 0.45;
+        QTest::newRow("250.5 ms rounded to 251") << 250.5 << none << QString() << 0.0 << none << 0.401;
+        QTest::newRow("remaining 1000 ms, from the reply")
+            << 300.0 << 1000.0 << QString() << 0.0 << none << 1.17;
+        QTest::newRow("negative remaining: at the reply")
+            << 300.0 << -250.0 << QString() << 0.0 << none << 0.17;
+        QTest::newRow("fractional remaining") << 300.0 << 100.5 << QString() << 0.0 << none << 0.2705;
+        QTest::newRow("lengthened: from the start") << 300.0 << none << duration << 1200.0 << none << 1.35;
+        QTest::newRow("shortened below the elapsed time")
+            << 2000.0 << none << duration << 50.0 << none << 0.275;
+        QTest::newRow("the update's remaining wins") << 300.0 << none << duration << 900.0 << 400.0 << 0.675;
+        QTest::newRow("no duration sent: remaining ignored")
+            << 300.0 << none << QStringLiteral("intensity") << 0.9 << 5000.0 << 0.45;
+    }
+    void stopsAtTheDeadlinePlusMargin() {
+        QFETCH(double, durationMs);
+        QFETCH(double, remainingMs);
+        QFETCH(QString, key);
+        QFETCH(double, value);
+        QFETCH(double, updateRemainingMs);
+        QFETCH(double, stopAfterStart);
+        EffectsFixture f;
+        f.c().setDurationMilliseconds(durationMs);
+        f.c().timedResonance();
+        const double startSent = f.now();
+        f.advance(0.02);
+        f.ok(remaining(remainingMs));
+        QVERIFY(f.c().effectRunning());
+        if (!key.isEmpty()) {
+            f.advance(0.1);
+            key == QLatin1String("intensity") ? f.c().setIntensity(value)
+                                              : f.c().setDurationMilliseconds(value);
+            f.advance(0.001);
+            QCOMPARE(f.last().json(), obj(key, value));
+            f.advance(0.004);
+            f.ok(remaining(updateRemainingMs));
+        }
+        f.advance(3);
+        QCOMPARE(f.countOf(paths::stop), 1); // and no heartbeat
+        QCOMPARE(f.count(), key.isEmpty() ? 2 : 3);
+        VERIFY_NEAR(f.last().at - startSent, stopAfterStart, 1e-6);
+        QCOMPARE(f.last().rawBody(), QByteArray("{}"));
+        QVERIFY(f.c().effectRunning()); // until the stop is answered
+        f.ok();
+        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
+        f.advance(2);
+        QCOMPARE(f.count(), key.isEmpty() ? 2 : 3);
+    }
+
+    void endingEarlyCancelsTheEndTask_data() {
+        QTest::addColumn<int>("how");
+        QTest::newRow("activeEffect none in the start reply") << 0;
+        QTest::newRow("activeEffect none in an update reply") << 1;
+        QTest::newRow("stopped by the user") << 2;
+    }
+    void endingEarlyCancelsTheEndTask() {
+        QFETCH(int, how);
+        EffectsFixture f;
+        f.c().timedResonance();
+        const QJsonObject ended{{QStringLiteral("activeEffect"), QStringLiteral("none")}};
+        if (how > 0) {
+            f.ok();
+            f.advance(0.1);
+            how == 1 ? f.c().setIntensity(0.7) : f.c().stop();
+            f.advance(0.002);
+        }
+        if (how < 2) {
+            f.ok(ended);
+        }
+        QCOMPARE(f.c().effectRunning(), how == 2); // until the stop is answered
+        QVERIFY(!f.c().effectEndPending());
+        f.advance(0.5); // past the deadline
+        if (how == 2) {
+            f.ok();
+        }
+        f.advance(2);
+        QCOMPARE(f.countOf(paths::stop), how == 2 ? 1 : 0);
+        QVERIFY(!f.c().resonanceMode().has_value() && f.c().controlsEnabled());
+    }
+
+    // --- Gesture ------------------------------------------------------------------------------
+
+    void padReleasedBeforeTheStartReplyStopsAtOnce() {
+        EffectsFixture f;
+        f.c().beginGesture(false);
+        f.c().setAddress(QStringLiteral("http://127.0.0.1:3"));
+        f.advance(0.02);
+        f.c().endGesturePadDrag();
+        QVERIFY(!f.c().gestureWanted());
+        QCOMPARE(f.count(), 1);
+        f.advance(0.03);
+        f.ok();
+        QCOMPARE(f.paths(), (QStringList{paths::resonance, paths::stop}));
+        QCOMPARE(f.last().at, f.now());
+        QCOMPARE(f.lastUrl(), home + paths::stop);
+        QVERIFY(!f.c().heartbeatActive());
+        f.ok();
+        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
+        f.runWithPromptReplies(1.0);
+        QCOMPARE(f.count(), 2);
+    }
+
+    void continuousGestureIgnoresThePadAndStopsOnTheButton() {
+        EffectsFixture f;
+        f.c().toggleContinuousGesture();
+        f.ok();
+        f.transport->clearSent();
+        for (int i = 0; i < 5; ++i) {
+            f.c().beginGesture(false);
+            f.advance(0.01);
+        }
+        f.c().endGesturePadDrag();
+        QCOMPARE(f.count(), 0);
+        QVERIFY(f.c().gestureWanted() && f.c().continuousGesture());
+        f.runWithPromptReplies(1.0);
+        QCOMPARE(f.paths(), (QStringList{paths::heartbeat, paths::heartbeat})); // still kept alive
+        f.c().toggleContinuousGesture();
+        QVERIFY(!f.c().gestureWanted() && !f.c().continuousGesture());
+        QCOMPARE(f.last().path(), paths::stop);
+        f.ok();
+        f.runWithPromptReplies(1.0);
+        QCOMPARE(f.count(), 3);          // no heartbeat after the stop
+        f.c().toggleContinuousGesture(); // pressed again, it starts a new one
+        QCOMPARE(f.last().path(), paths::resonance);
+    }
+};
+
+QTEST_GUILESS_MAIN(ResonancesTest)
+#include "test_resonances.moc"
