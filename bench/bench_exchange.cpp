@@ -96,10 +96,12 @@ private:
     std::vector<Exchange> m_exchanges;
 };
 
-// A vibrelle-sim child process on a free port, its JSON timeline collected.
+// A vibrelle-sim child process on a free port, its JSON timeline collected (or only drained,
+// so that the memory figures measure the tester and not this bookkeeping).
 class Sim {
 public:
-    explicit Sim(QStringList extra) {
+    explicit Sim(QStringList extra, bool keepEvents = true)
+        : m_keepEvents(keepEvents) {
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { read(); });
         const QString dir = qEnvironmentVariable("VIBRELLE_BIN_DIR", QCoreApplication::applicationDirPath());
         m_process.start(dir + QStringLiteral("/vibrelle-sim"),
@@ -136,13 +138,16 @@ private:
                 m_port = static_cast<quint16>(line.mid(line.lastIndexOf(':') + 1).toUInt());
                 continue;
             }
-            m_events.push_back(QJsonDocument::fromJson(line).object());
+            if (m_keepEvents) {
+                m_events.push_back(QJsonDocument::fromJson(line).object());
+            }
         }
     }
 
     QProcess m_process;
     QByteArray m_buffer;
     quint16 m_port = 0;
+    bool m_keepEvents = true;
     std::vector<QJsonObject> m_events;
 };
 
@@ -166,7 +171,8 @@ struct Stream {
     std::vector<double> rssKiB;
 };
 
-// Runs a controlled resonance while intensity changes every millisecond.
+// Runs a controlled resonance while intensity changes every millisecond. When sampling memory
+// nothing is recorded per change, so that only the tester's own memory can grow.
 Stream runStream(TesterController &controller, int seconds, bool sampleMemory) {
     Stream stream;
     controller.controlledResonance();
@@ -180,7 +186,9 @@ Stream runStream(TesterController &controller, int seconds, bool sampleMemory) {
     QObject::connect(&changer, &QTimer::timeout, [&] {
         ++step;
         controller.setIntensity(0.1 + 0.8 * ((step % 1000) / 1000.0));
-        stream.changeMs.push_back(nowMs());
+        if (!sampleMemory) {
+            stream.changeMs.push_back(nowMs());
+        }
     });
     changer.start(1);
     if (sampleMemory) {
@@ -250,8 +258,8 @@ int streamMode(int seconds, int latencyMs) {
 }
 
 int memoryMode(int seconds) {
-    Sim sim({});
-    TesterController controller(sim.base(), std::make_unique<RecordingTransport>(),
+    Sim sim({}, false);
+    TesterController controller(sim.base(), std::make_unique<NetworkTransport>(),
                                 std::make_shared<SystemTimeSource>());
     waitFor([&] { return !controller.busy(); }, 3000);
     const double startup = static_cast<double>(residentKiB());
