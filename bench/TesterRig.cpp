@@ -432,6 +432,25 @@ double cpuMs(pid_t pid) {
     return double(utime + stime) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
 }
 
+bool parseArguments(int argc, char *argv[], const char *program, const char *option, int lo, int hi, int *value,
+                    bool *table) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0 && i + 1 < argc) {
+            *value = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--table") == 0) {
+            *table = true;
+        } else {
+            std::fprintf(stderr, "usage: %s [%s N] [--table]\n", program, option);
+            return false;
+        }
+    }
+    if (*value < lo || *value > hi) {
+        std::fprintf(stderr, "%s: %s takes a whole number from %d to %d\n", program, option, lo, hi);
+        return false;
+    }
+    return true;
+}
+
 Spread spread(std::vector<double> values) {
     Spread s;
     if (values.empty()) {

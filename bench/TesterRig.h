@@ -133,6 +133,11 @@ long procStatusKb(pid_t pid, const char *field);
 // utime + stime of a process from /proc/PID/stat, in milliseconds.
 double cpuMs(pid_t pid);
 
+// Reads "[OPTION N] [--table]" with N a whole number from `lo` to `hi` into `value` and `table`;
+// prints the usage or the range to stderr and returns false on anything else.
+bool parseArguments(int argc, char *argv[], const char *program, const char *option, int lo, int hi, int *value,
+                    bool *table);
+
 // Median, minimum and maximum of a sample.
 struct Spread {
     double median = 0, min = 0, max = 0, p25 = 0, p75 = 0;

@@ -24,7 +24,6 @@
 
 #include <array>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fstream>
@@ -140,18 +139,7 @@ PollCount countPolls(const std::string &file, double from, double to) {
 int main(int argc, char *argv[]) {
     int seconds = 10;
     bool table = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
-            seconds = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--table") == 0) {
-            table = true;
-        } else {
-            std::fprintf(stderr, "usage: bench-idle [--seconds S] [--table]\n");
-            return 2;
-        }
-    }
-    if (seconds < 1 || seconds > 60) {
-        std::fprintf(stderr, "bench-idle: --seconds takes a whole number from 1 to 60\n");
+    if (!parseArguments(argc, argv, "bench-idle", "--seconds", 1, 60, &seconds, &table)) {
         return 2;
     }
 

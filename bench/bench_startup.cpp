@@ -20,7 +20,6 @@
 #include "TesterRig.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <sys/wait.h>
 
@@ -116,18 +115,7 @@ bool oneRun(XServer &x, Sim &sim, MapWatcher &watcher, Run *run, std::string *er
 int main(int argc, char *argv[]) {
     int runs = 20;
     bool table = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
-            runs = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--table") == 0) {
-            table = true;
-        } else {
-            std::fprintf(stderr, "usage: bench-startup [--runs N] [--table]\n");
-            return 2;
-        }
-    }
-    if (runs < 1 || runs > 100) {
-        std::fprintf(stderr, "bench-startup: --runs takes a whole number from 1 to 100\n");
+    if (!parseArguments(argc, argv, "bench-startup", "--runs", 1, 100, &runs, &table)) {
         return 2;
     }
 

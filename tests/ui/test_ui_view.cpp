@@ -2,6 +2,7 @@
 // foreground handling, driven through its widgets.
 
 #include "support/ControllerFixture.h"
+#include "support/NamedWidget.h"
 #include "ui/IconLabel.h"
 #include "ui/SectionRow.h"
 #include "ui/TesterPalette.h"
@@ -28,13 +29,7 @@ struct Window {
         , view(f.controller.get()) {
         view.show();
     }
-    template <typename T = QWidget> T *find(const QString &name) {
-        auto *widget = view.findChild<T *>(name);
-        if (!widget) {
-            qFatal("no widget named %s", qPrintable(name));
-        }
-        return widget;
-    }
+    template <typename T = QWidget> T *find(const QString &name) { return vibrelle::testing::namedWidget<T>(view, name); }
     void click(const QString &name) {
         QTest::mouseClick(find(name), Qt::LeftButton);
         QCoreApplication::processEvents();
@@ -196,8 +191,7 @@ private Q_SLOTS:
         view->viewState()->setResonancePage(ResonancePage::gesture);
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view.get()));
-        auto *pad = view->findChild<GesturePad *>("tester.gesture.pad");
-        QVERIFY(pad);
+        auto *pad = vibrelle::testing::namedWidget<GesturePad>(*view, "tester.gesture.pad");
         QTest::mousePress(pad, Qt::LeftButton, {}, pad->rect().center());
         f.transport->replyOk();
         QCOMPARE(f.transport->paths(), QStringList{"/v1/resonance"});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/ControllerFixture.h"
+#include "support/NamedWidget.h"
 #include "ui/BuildingBlocks.h"
 #include "ui/ViewState.h"
 #include "ui/workspaces/Workspaces.h"
@@ -40,13 +41,7 @@ struct WorkspaceHost {
     FakeTransport &wire() { return *fixture.transport; }
     QString lastPath() { return wire().last().path(); }
     QJsonValue lastBody(const char *key) { return wire().last().json().value(QLatin1String(key)); }
-    template <typename T = QWidget> T *find(const QString &objectName) {
-        T *widget = window.findChild<T *>(objectName);
-        if (!widget) {
-            qFatal("no widget named %s", qPrintable(objectName));
-        }
-        return widget;
-    }
+    template <typename T = QWidget> T *find(const QString &objectName) { return namedWidget<T>(window, objectName); }
     // "1" for each enabled control, "0" for each disabled one (of a slider row: its slider).
     QString enabled(const QStringList &names) {
         QString row;
