@@ -17,8 +17,9 @@
 #include "api/NetworkTransport.h"
 #include "core/TesterController.h"
 
+#include "Rig.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -27,7 +28,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -35,9 +35,10 @@ using namespace vibrelle;
 
 namespace {
 
+using rig::waitFor;
+
 double nowMs() {
-    using namespace std::chrono;
-    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+    return rig::monotonicMs();
 }
 
 double percentile(std::vector<double> values, double p) {
@@ -96,74 +97,21 @@ private:
     std::vector<Exchange> m_exchanges;
 };
 
-// A vibrelle-sim child process on a free port, its JSON timeline collected (or only drained,
-// so that the memory figures measure the tester and not this bookkeeping).
-class Sim {
-public:
-    explicit Sim(QStringList extra, bool keepEvents = true)
-        : m_keepEvents(keepEvents) {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { read(); });
-        const QString dir = qEnvironmentVariable("VIBRELLE_BIN_DIR", QCoreApplication::applicationDirPath());
-        m_process.start(dir + QStringLiteral("/vibrelle-sim"),
-                        QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--json")} +
-                            extra);
-        QElapsedTimer waited;
-        waited.start();
-        while (m_port == 0 && waited.elapsed() < 10000 && m_process.state() != QProcess::NotRunning) {
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        }
-        if (m_port == 0) {
-            std::fprintf(stderr, "cannot start vibrelle-sim in %s\n", qPrintable(dir));
-            std::exit(1);
-        }
+// A vibrelle-sim on a free port, or the end of the benchmark.
+std::unique_ptr<rig::SimProcess> startSim(const QStringList &arguments,
+                                          rig::SimProcess::Keep keep = rig::SimProcess::Keep::events) {
+    auto sim = std::make_unique<rig::SimProcess>(arguments, 0, keep);
+    if (sim->port() == 0) {
+        std::fprintf(stderr, "cannot start %s\n", qPrintable(rig::builtProgram(QStringLiteral("vibrelle-sim"))));
+        std::exit(1);
     }
-    ~Sim() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-    const std::vector<QJsonObject> &events() const { return m_events; }
-
-private:
-    void read() {
-        m_buffer += m_process.readAllStandardOutput();
-        qsizetype newline;
-        while ((newline = m_buffer.indexOf('\n')) >= 0) {
-            const QByteArray line = m_buffer.left(newline);
-            m_buffer.remove(0, newline + 1);
-            if (m_port == 0 && line.startsWith("listening on http://127.0.0.1:")) {
-                m_port = static_cast<quint16>(line.mid(line.lastIndexOf(':') + 1).toUInt());
-                continue;
-            }
-            if (m_keepEvents) {
-                m_events.push_back(QJsonDocument::fromJson(line).object());
-            }
-        }
-    }
-
-    QProcess m_process;
-    QByteArray m_buffer;
-    quint16 m_port = 0;
-    bool m_keepEvents = true;
-    std::vector<QJsonObject> m_events;
-};
+    return sim;
+}
 
 void spin(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-bool waitFor(const std::function<bool()> &condition, int timeoutMs) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!condition() && waited.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    }
-    return condition();
 }
 
 struct Stream {
@@ -207,11 +155,11 @@ Stream runStream(TesterController &controller, int seconds, bool sampleMemory) {
 }
 
 int streamMode(int seconds, int latencyMs) {
-    Sim sim(latencyMs > 0 ? QStringList{QStringLiteral("--latency-ms"), QString::number(latencyMs)}
-                          : QStringList{});
+    const auto sim = startSim(latencyMs > 0 ? QStringList{QStringLiteral("--latency-ms"), QString::number(latencyMs)}
+                                            : QStringList{});
     auto transport = std::make_unique<RecordingTransport>();
     RecordingTransport *recorder = transport.get();
-    TesterController controller(sim.base(), std::move(transport), std::make_shared<SystemTimeSource>());
+    TesterController controller(sim->address(), std::move(transport), std::make_shared<SystemTimeSource>());
     waitFor([&] { return !controller.busy(); }, 3000);
 
     const Stream stream = runStream(controller, seconds, false);
@@ -258,8 +206,8 @@ int streamMode(int seconds, int latencyMs) {
 }
 
 int memoryMode(int seconds) {
-    Sim sim({}, false);
-    TesterController controller(sim.base(), std::make_unique<NetworkTransport>(),
+    const auto sim = startSim({}, rig::SimProcess::Keep::nothing);
+    TesterController controller(sim->address(), std::make_unique<NetworkTransport>(),
                                 std::make_shared<SystemTimeSource>());
     waitFor([&] { return !controller.busy(); }, 3000);
     const double startup = static_cast<double>(residentKiB());
@@ -278,10 +226,10 @@ int memoryMode(int seconds) {
 }
 
 int overheadMode(int count) {
-    Sim sim({});
+    const auto sim = startSim({});
     auto transport = std::make_unique<RecordingTransport>();
     RecordingTransport *recorder = transport.get();
-    TesterController controller(sim.base(), std::move(transport), std::make_shared<SystemTimeSource>());
+    TesterController controller(sim->address(), std::move(transport), std::make_shared<SystemTimeSource>());
     for (int i = 0; i < count; ++i) {
         waitFor([&] { return !controller.busy(); }, 3000);
         controller.verifyConnection();
@@ -290,7 +238,7 @@ int overheadMode(int count) {
     spin(200);
 
     std::vector<double> handling;
-    for (const auto &event : sim.events()) {
+    for (const auto &event : sim->events()) {
         if (event.value(QLatin1String("event")).toString() == QLatin1String("request")) {
             handling.push_back(event.value(QLatin1String("handlingMs")).toDouble());
         }
@@ -315,7 +263,7 @@ int overheadMode(int count) {
                           QStringLiteral("%{time_total}\\n")};
     for (int i = 0; i < count; ++i) {
         arguments << QStringLiteral("-o") << QStringLiteral("/dev/null")
-                  << sim.base() + QStringLiteral("/v1/status");
+                  << sim->address() + QStringLiteral("/v1/status");
     }
     QProcess curl;
     curl.start(QStringLiteral("curl"), arguments);
@@ -328,8 +276,8 @@ int overheadMode(int count) {
     spin(200);
     const QList<QByteArray> totals = curl.readAllStandardOutput().split('\n');
     std::vector<double> curlHandling;
-    for (size_t i = 0; i < sim.events().size(); ++i) {
-        const QJsonObject &event = sim.events()[i];
+    for (qsizetype i = 0; i < sim->events().size(); ++i) {
+        const QJsonObject &event = sim->events()[i];
         if (event.value(QLatin1String("event")).toString() == QLatin1String("request") &&
             event.value(QLatin1String("client")).toString() == QLatin1String("curl")) {
             curlHandling.push_back(event.value(QLatin1String("handlingMs")).toDouble());

@@ -18,11 +18,13 @@
 //
 // Usage: bench-idle [--seconds S] [--table]   (S from 1 to 60)
 
-#include "TesterRig.h"
+#include "Measures.h"
 
+#include <QFileInfo>
 #include <QJsonObject>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <dirent.h>
@@ -30,10 +32,7 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 using namespace bench;
 
@@ -143,102 +142,84 @@ int main(int argc, char *argv[]) {
         return 2;
     }
 
-    std::string error;
-    XServer x;
-    Sim sim;
-    if (!x.start(&error) || !sim.start(59723, &error)) {
-        std::fprintf(stderr, "bench-idle: %s\n", error.c_str());
+    DisplayServer display;
+    std::unique_ptr<SimProcess> simProcess;
+    if (!startDisplayAndSim("bench-idle", display, simProcess)) {
         return 1;
     }
-    MapWatcher watcher(x.display());
-    TempDir home;
-    if (!watcher.isOpen() || home.path().empty()) {
-        std::fprintf(stderr, "bench-idle: cannot connect to the X server or create a temporary folder\n");
+    SimProcess &sim = *simProcess;
+    XClient x(display.display());
+    if (!x.isOpen()) {
+        std::fprintf(stderr, "bench-idle: cannot connect to the X server\n");
         return 1;
     }
 
-    Child tester = spawn({binDir() + "/vibrelle-api-tester"}, testerEnvironment(x.display(), home.path()), false);
+    TesterProcess tester;
+    tester.start(display, Child::Output::discard);
     bool mapped = false;
-    std::string clientId;
+    QString clientId;
     bool statusAnswered = false;
     const auto ready = [&](int fd) {
-        if (fd == watcher.fd() && !mapped) {
-            mapped = watcher.takeMapped("vibrelle-api-tester").has_value();
-        } else if (fd == sim.fd()) {
-            sim.read();
+        if (fd == x.fd() && !mapped) {
+            mapped = x.takeMapped("vibrelle-api-tester").has_value();
         }
-        for (const auto &event : sim.events()) {
-            const QJsonObject &j = event.json;
-            if (clientId.empty() && j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
+        for (const QJsonObject &j : sim.events()) {
+            if (clientId.isEmpty() && j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
                 j.value(QLatin1String("client")).toString() == QLatin1String("API Tester") &&
                 j.value(QLatin1String("path")).toString() == QLatin1String("/v1/status")) {
-                clientId = j.value(QLatin1String("clientId")).toString().toStdString();
+                clientId = j.value(QLatin1String("clientId")).toString();
                 statusAnswered = j.value(QLatin1String("status")).toInt() == 200;
             }
         }
     };
-    if (!pollUntil({watcher.fd(), sim.fd()}, ready, [&] { return mapped && !clientId.empty(); }, 15000) ||
+    if (!pollUntil({x.fd(), sim.fd()}, ready, [&] { return mapped && !clientId.isEmpty(); }, 15000) ||
         !statusAnswered) {
         std::fprintf(stderr, "bench-idle: the tester did not start (window %s, status request %s)\n",
-                     mapped ? "shown" : "missing", clientId.empty() ? "missing" : "not answered");
-        stopChild(tester);
+                     mapped ? "shown" : "missing", clientId.isEmpty() ? "missing" : "not answered");
         return 1;
     }
-    pollUntil({watcher.fd(), sim.fd()}, ready, [] { return false; }, 500);
+    pollUntil({x.fd(), sim.fd()}, ready, [] { return false; }, 500);
 
-    const std::string armedTimeout = pendingPollTimeout(tester.pid);
+    const pid_t testerPid = tester.process.pid();
+    const std::string armedTimeout = pendingPollTimeout(testerPid);
 
     // strace on the main thread only (no -f), writing to a file in the temporary folder.
-    const std::string strace = findProgram("strace");
-    const std::string traceFile = home.path() + "/main-thread.strace";
+    const QString strace = findProgram(QStringLiteral("strace"));
+    const QString traceFile = tester.home() + QStringLiteral("/main-thread.strace");
     Child tracer;
-    if (!strace.empty()) {
-        std::vector<std::string> env;
-        for (char **e = environ; *e; ++e) {
-            env.emplace_back(*e);
-        }
-        tracer = spawn({strace, "-qq", "-ttt", "-T", "-o", traceFile, "-p", std::to_string(tester.pid)}, env, false);
+    if (!strace.isEmpty()) {
+        tracer.start({strace, "-qq", "-ttt", "-T", "-o", traceFile, "-p", QString::number(testerPid)});
         // Attached once the first line (the interrupted poll, resumed) has been written.
-        pollUntil({sim.fd()}, ready,
-                  [&] {
-                      std::ifstream in(traceFile);
-                      return in.peek() != std::ifstream::traits_type::eof();
-                  },
-                  3000);
+        pollUntil({sim.fd()}, ready, [&] { return QFileInfo(traceFile).size() > 0; }, 3000);
         pollUntil({sim.fd()}, ready, [] { return false; }, 100);
     }
 
-    const QJsonObject statsBefore = sim.stats();
-    const size_t eventsBefore = sim.events().size();
-    const auto switchesBefore = contextSwitches(tester.pid);
-    const double cpuBefore = cpuMs(tester.pid);
+    const qsizetype eventsBefore = sim.events().size();
+    const auto switchesBefore = contextSwitches(testerPid);
+    const double cpuBefore = cpuMs(testerPid);
     const double wallFrom = realtimeSeconds();
 
-    pollUntil({watcher.fd(), sim.fd()}, ready, [] { return false; }, seconds * 1000.0);
+    pollUntil({x.fd(), sim.fd()}, ready, [] { return false; }, seconds * 1000.0);
 
     const double wallTo = realtimeSeconds();
-    const double cpuAfter = cpuMs(tester.pid);
+    const double cpuAfter = cpuMs(testerPid);
     std::map<int, std::string> names;
-    const auto switchesAfter = contextSwitches(tester.pid, &names);
-    const QJsonObject statsAfter = sim.stats();
-    if (tracer.pid > 0) {
-        ::kill(tracer.pid, SIGINT); // detaches and flushes
-        pollUntil({}, [](int) {}, [&] { return reaped(tracer); }, 5000);
-        stopChild(tracer, 0);
+    const auto switchesAfter = contextSwitches(testerPid, &names);
+    if (tracer.pid() > 0) {
+        tracer.signal(SIGINT); // detaches and flushes
+        pollUntil({}, [](int) {}, [&] { return tracer.finished(); }, 5000);
     }
-    const pid_t testerPid = tester.pid;
-    stopChild(tester, 5000);
+    tester.process.stop(5000);
 
-    int ownRequests = 0;
-    for (size_t i = eventsBefore; i < sim.events().size(); ++i) {
-        const QJsonObject &j = sim.events()[i].json;
+    int ownRequests = 0, allRequests = 0;
+    for (qsizetype i = eventsBefore; i < sim.events().size(); ++i) {
+        const QJsonObject &j = sim.events()[i];
         if (j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
-            j.value(QLatin1String("clientId")).toString().toStdString() == clientId) {
-            ++ownRequests;
+            j.value(QLatin1String("path")).toString().startsWith(QLatin1String("/v1/"))) {
+            ++allRequests;
+            ownRequests += j.value(QLatin1String("clientId")).toString() == clientId ? 1 : 0;
         }
     }
-    const int allRequests = statsAfter.value(QLatin1String("total")).toInt() -
-                            statsBefore.value(QLatin1String("total")).toInt();
 
     long mainSwitches = 0, otherSwitches = 0;
     std::string perThread;
@@ -258,8 +239,8 @@ int main(int argc, char *argv[]) {
     char cpu[32];
     std::snprintf(cpu, sizeof cpu, "%.0f", cpuAfter - cpuBefore);
     rows.push_back({"idle: CPU time", cpu, "ms", window + ", utime+stime of all threads (/proc, 10 ms ticks)"});
-    if (!strace.empty()) {
-        const PollCount polls = countPolls(traceFile, wallFrom, wallTo);
+    if (!strace.isEmpty()) {
+        const PollCount polls = countPolls(traceFile.toStdString(), wallFrom, wallTo);
         rows.push_back({"idle: timer wake-ups", std::to_string(polls.timeouts), "wake-ups",
                         window + ", main-thread poll() returning on timeout (strace); at the start the main thread "
                                      "waited with a timeout of " +

@@ -17,15 +17,17 @@
 // Usage: bench-startup [--runs N] [--table]   (N from 1 to 100, default 20; --table prints
 // only the rows for bench/run: name<TAB>figure<TAB>unit<TAB>notes)
 
-#include "TesterRig.h"
+#include "Measures.h"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
-#include <sys/wait.h>
 
 using namespace bench;
 
 namespace {
+
+const QByteArray testerInstance = "vibrelle-api-tester";
 
 struct Run {
     double windowMs = -1;
@@ -35,43 +37,37 @@ struct Run {
     bool otherClients = false;
 };
 
-bool oneRun(XServer &x, Sim &sim, MapWatcher &watcher, Run *run, std::string *error) {
-    TempDir home;
-    if (home.path().empty()) {
-        *error = "cannot create a temporary folder";
-        return false;
-    }
-    const auto environment = testerEnvironment(x.display(), home.path());
-    watcher.takeMapped("vibrelle-api-tester"); // drop anything old
-    const size_t firstEvent = sim.events().size();
+bool oneRun(const DisplayServer &display, SimProcess &sim, XClient &x, Run *run, QString *error) {
+    TesterProcess tester;
+    x.takeMapped(testerInstance); // drop anything old
+    qsizetype seen = sim.events().size();
 
-    const double t0 = nowMs();
-    Child tester = spawn({binDir() + "/vibrelle-api-tester"}, environment, false);
-    if (tester.pid <= 0) {
-        *error = "cannot start vibrelle-api-tester";
+    const QStringList program{builtProgram(QStringLiteral("vibrelle-api-tester"))};
+    const Environment environment = tester.environment(display);
+    const double t0 = monotonicMs();
+    if (!tester.process.start(program, environment)) {
+        *error = QStringLiteral("cannot start vibrelle-api-tester");
         return false;
     }
 
-    std::string clientId;
-    size_t seen = firstEvent;
+    QString clientId;
     bool died = false;
     const auto ready = [&](int fd) {
-        if (fd == watcher.fd() && run->windowMs < 0) {
-            if (watcher.takeMapped("vibrelle-api-tester")) {
-                run->windowMs = nowMs() - t0;
+        if (fd == x.fd() && run->windowMs < 0) {
+            if (x.takeMapped(testerInstance)) {
+                run->windowMs = monotonicMs() - t0;
             }
         } else if (fd == sim.fd()) {
-            sim.read();
             for (; seen < sim.events().size(); ++seen) {
-                const QJsonObject &j = sim.events()[seen].json;
+                const QJsonObject &j = sim.events()[seen];
                 if (j.value(QLatin1String("event")).toString() != QLatin1String("request") ||
                     j.value(QLatin1String("client")).toString() != QLatin1String("API Tester")) {
                     continue;
                 }
-                const std::string id = j.value(QLatin1String("clientId")).toString().toStdString();
-                if (clientId.empty() && j.value(QLatin1String("path")).toString() == QLatin1String("/v1/status")) {
+                const QString id = j.value(QLatin1String("clientId")).toString();
+                if (clientId.isEmpty() && j.value(QLatin1String("path")).toString() == QLatin1String("/v1/status")) {
                     clientId = id;
-                    run->statusMs = sim.toMonotonic(j.value(QLatin1String("t")).toDouble()) - t0;
+                    run->statusMs = sim.monotonicTime(j) - t0;
                 } else if (id != clientId) {
                     run->otherClients = true; // another tester talks to this port
                 }
@@ -79,32 +75,29 @@ bool oneRun(XServer &x, Sim &sim, MapWatcher &watcher, Run *run, std::string *er
         }
     };
     const auto started = [&] {
-        died = died || reaped(tester);
+        died = died || tester.process.finished();
         return died || (run->windowMs >= 0 && run->statusMs >= 0);
     };
-    pollUntil({watcher.fd(), sim.fd()}, ready, started, 15000);
+    pollUntil({x.fd(), sim.fd()}, ready, started, 15000);
     if (died || run->windowMs < 0 || run->statusMs < 0) {
-        stopChild(tester);
-        *error = died ? "the tester ended during start-up"
-                      : (run->windowMs < 0 ? "no window within 15 s" : "no status request within 15 s");
+        *error = died ? QStringLiteral("the tester ended during start-up")
+                      : (run->windowMs < 0 ? QStringLiteral("no window within 15 s")
+                                           : QStringLiteral("no status request within 15 s"));
         return false;
     }
     // Let it paint and settle, then take the peak before quitting.
-    pollUntil({watcher.fd(), sim.fd()}, ready, [] { return false; }, 300);
-    run->peakKb = procStatusKb(tester.pid, "VmHWM");
+    pollUntil({x.fd(), sim.fd()}, ready, [] { return false; }, 300);
+    run->peakKb = procStatusKb(tester.process.pid(), "VmHWM");
 
-    const double quitAt = nowMs();
-    ::kill(tester.pid, SIGTERM);
-    int status = 0;
-    pollUntil({}, [](int) {}, [&] { return reaped(tester, &status); }, 5000);
-    if (tester.pid > 0) {
-        stopChild(tester, 0);
-        *error = "the tester did not quit within 5 s of SIGTERM";
+    const double quitAt = monotonicMs();
+    tester.process.signal(SIGTERM);
+    if (!pollUntil({}, [](int) {}, [&] { return tester.process.finished(); }, 5000)) {
+        *error = QStringLiteral("the tester did not quit within 5 s of SIGTERM");
         return false;
     }
-    run->quitMs = nowMs() - quitAt;
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        *error = "the tester did not exit cleanly on SIGTERM";
+    run->quitMs = *tester.process.endedMs() - quitAt;
+    if (tester.process.exitCode() != 0) {
+        *error = QStringLiteral("the tester did not exit cleanly on SIGTERM");
         return false;
     }
     return true;
@@ -119,16 +112,14 @@ int main(int argc, char *argv[]) {
         return 2;
     }
 
-    std::string error;
-    XServer x;
-    Sim sim;
-    if (!x.start(&error) || !sim.start(59723, &error)) {
-        std::fprintf(stderr, "bench-startup: %s\n", error.c_str());
+    DisplayServer display;
+    std::unique_ptr<SimProcess> sim;
+    if (!startDisplayAndSim("bench-startup", display, sim)) {
         return 1;
     }
-    MapWatcher watcher(x.display());
-    if (!watcher.isOpen()) {
-        std::fprintf(stderr, "bench-startup: cannot connect to the X server %s\n", x.display().c_str());
+    XClient x(display.display());
+    if (!x.isOpen()) {
+        std::fprintf(stderr, "bench-startup: cannot connect to the X server %s\n", qPrintable(display.display()));
         return 1;
     }
 
@@ -136,8 +127,8 @@ int main(int argc, char *argv[]) {
     bool contaminated = false;
     for (int i = 0; i < runs; ++i) {
         Run run;
-        if (!oneRun(x, sim, watcher, &run, &error)) {
-            std::fprintf(stderr, "bench-startup: run %d: %s\n", i + 1, error.c_str());
+        if (QString error; !oneRun(display, *sim, x, &run, &error)) {
+            std::fprintf(stderr, "bench-startup: run %d: %s\n", i + 1, qPrintable(error));
             return 1;
         }
         contaminated = contaminated || run.otherClients;

@@ -57,18 +57,17 @@ class QuitPathsTest : public QObject {
         const double t0 = monotonicMs();
         const int signal = trigger == "SIGTERM" ? SIGTERM : trigger == "SIGINT" ? SIGINT : SIGHUP;
         if (trigger == "window close")
-            m_rig.sendDeleteWindow(s.window);
+            m_rig.x->sendDeleteWindow(s.window);
         else if (trigger == "Ctrl+Q")
             QVERIFY(s.xdotool({"key", "ctrl+q"}, false));
         else
-            ::kill(pid_t(s.process.processId()), signal);
-        QVERIFY2(waitFor([&] { return s.exitMs.has_value(); }, 6000), "still running 6 s after the quit request");
-        QCOMPARE(s.process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(s.process.exitCode(), 0);
+            s.tester.process.signal(signal);
+        QVERIFY2(waitFor([&] { return s.exited(); }, 6000), "still running 6 s after the quit request");
+        QCOMPARE(s.tester.process.exitCode(), 0);
         waitFor([&] { return !s.requests("/v1/stop").isEmpty(); }, 300); // a line still in the pipe
         const auto stops = s.requests("/v1/stop");
         QVERIFY2(!stops.isEmpty(), "the stop never reached the sim");
-        const double stopMs = m_rig.sim->monotonicTime(stops.first()) - t0, exitMs = *s.exitMs - t0;
+        const double stopMs = m_rig.sim->monotonicTime(stops.first()) - t0, exitMs = *s.tester.process.endedMs() - t0;
         qInfo("stop at %.1f ms, exit at %.1f ms after the quit request", stopMs, exitMs);
         QVERIFY(stopMs <= exitMs);
         QVERIFY(exitMs <= quitBoundMs);
@@ -107,10 +106,10 @@ private Q_SLOTS:
         QVERIFY2(s.launch() && s.connectToSim() && s.startControlledResonance(), qPrintable(s.error));
         const qsizetype mark = m_rig.sim->events().size();
         // Without a window manager the focus moves only when a client moves it.
-        const std::uint32_t other = m_rig.createWindow(QRect(900, 40, 200, 120));
+        const std::uint32_t other = m_rig.x->createWindow(QRect(900, 40, 200, 120));
         const double t0 = monotonicMs();
-        m_rig.setInputFocus(other);
-        QCOMPARE(m_rig.inputFocus(), other);
+        m_rig.x->setInputFocus(other);
+        QCOMPARE(m_rig.x->inputFocus(), other);
         QVERIFY2(waitFor([&] { return !s.requests("/v1/stop").isEmpty(); }, 3000), "no stop within 3 s");
         const QJsonObject stop = s.requests("/v1/stop").first();
         const double stopMs = m_rig.sim->monotonicTime(stop) - t0;
@@ -118,12 +117,12 @@ private Q_SLOTS:
         QCOMPARE(stop["status"], QJsonValue(200));
         QVERIFY(stopMs <= 1500);
         QVERIFY(m_rig.sim->waitForEvent(eventIs("end", {{"effect", "controlled"}, {"reason", "stop"}}), mark, 0));
-        QVERIFY(!waitFor([&] { return s.exitMs.has_value(); }, 700));
+        QVERIFY(!waitFor([&] { return s.exited(); }, 700));
 
         const double quitAt = monotonicMs();
-        ::kill(pid_t(s.process.processId()), SIGTERM);
-        QVERIFY(waitFor([&] { return s.exitMs.has_value(); }, 6000));
-        QVERIFY(*s.exitMs - quitAt <= quitBoundMs);
+        s.tester.process.signal(SIGTERM);
+        QVERIFY(waitFor([&] { return s.exited(); }, 6000));
+        QVERIFY(*s.tester.process.endedMs() - quitAt <= quitBoundMs);
         QCOMPARE(s.requests("/v1/stop").size(), 1);
     }
 };

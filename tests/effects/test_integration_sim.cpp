@@ -6,48 +6,23 @@
 #include "core/TesterController.h"
 #include "core/TimeSource.h"
 
-#include <QDir>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QProcess>
+#include "SimHarness.h"
+
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QTest>
 
 using namespace vibrelle;
+using namespace vibrelle::simtest;
 
 class IntegrationSimTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
     void controlledResonanceForTwoSeconds() {
-        QProcess sim;
-        QByteArray output;
-        const auto stopSim = qScopeGuard([&sim] {
-            sim.kill();
-            sim.waitForFinished(3000);
-        });
-        // Every JSON line the service has printed after its first.
-        const auto events = [&] {
-            output += sim.readAllStandardOutput();
-            QList<QJsonObject> result;
-            for (const QByteArray &line : output.split('\n').mid(1)) {
-                if (const QJsonDocument doc = QJsonDocument::fromJson(line); doc.isObject()) {
-                    result.append(doc.object());
-                }
-            }
-            return result;
-        };
-        sim.start(QDir(qEnvironmentVariable("VIBRELLE_BIN_DIR")).filePath(QStringLiteral("vibrelle-sim")),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--json")});
-        QVERIFY2(sim.waitForStarted(5000), qPrintable(sim.errorString()));
-        QTRY_VERIFY_WITH_TIMEOUT((output += sim.readAllStandardOutput()).contains('\n'), 5000);
-        const auto match = QRegularExpression(QStringLiteral("^listening on (http://127\\.0\\.0\\.1:\\d+)\n"))
-                               .match(QString::fromUtf8(output));
-        QVERIFY2(match.hasMatch(), output.constData());
-        const QString base = match.captured(1);
+        SimProcess sim;
+        QVERIFY2(sim.port() != 0, "vibrelle-sim did not start");
+        const QString base = sim.address();
+        const auto events = [&sim] { return sim.events(); };
 
         TesterController controller(base, std::make_unique<NetworkTransport>(),
                                     std::make_shared<SystemTimeSource>());
@@ -115,11 +90,8 @@ private Q_SLOTS:
         QVERIFY2(ranMs >= 1900 && ranMs <= 3500, qPrintable(QString::number(ranMs)));
 
         // Never more than one request in progress, and the service is idle again.
-        QNetworkAccessManager manager;
-        QNetworkReply *reply = manager.get(QNetworkRequest(QUrl(base + QStringLiteral("/_sim/stats"))));
-        QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 3000);
-        const QJsonObject stats = QJsonDocument::fromJson(reply->readAll()).object();
-        reply->deleteLater();
+        Client control(sim.port());
+        const QJsonObject stats = statsOf(control);
         QCOMPARE(stats.value(QStringLiteral("maxInFlight")).toInt(), 1);
         QCOMPARE(stats.value(QStringLiteral("total")).toInt(), int(requests.size()));
         QCOMPARE(stats.value(QStringLiteral("state")).toString(), QStringLiteral("idle"));

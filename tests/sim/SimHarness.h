@@ -1,50 +1,20 @@
 #pragma once
 
-// Black-box helpers shared by the sim and end-to-end tests: the real vibrelle-sim on a free port
-// with its JSON timeline, and raw HTTP/1.1 over one TCP connection to it.
+// Black-box helpers shared by the sim and end-to-end tests: raw HTTP/1.1 over one TCP connection
+// to the real vibrelle-sim (which the rig starts).
+
+#include "Rig.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTcpSocket>
 
-#include <functional>
 #include <optional>
 
 namespace vibrelle::simtest {
 
+using namespace vibrelle::rig;
 using Headers = QList<QPair<QByteArray, QByteArray>>;
-using Match = std::function<bool(const QJsonObject &)>;
-
-// Runs the event loop until `done` holds or `timeoutMs` has passed; returns `done()`.
-bool waitFor(const std::function<bool()> &done, int timeoutMs);
-double monotonicMs(); // the clock the sim stamps its timeline with
-QString builtProgram(const QString &name);
-// A timeline event of this kind whose members include `fields`.
-Match eventIs(const QString &kind, QJsonObject fields = {});
-
-// vibrelle-sim --port 0 --json plus `arguments`; ended with the test, even when the test dies.
-class SimProcess {
-public:
-    explicit SimProcess(const QStringList &arguments = {});
-    ~SimProcess();
-    quint16 port() const { return m_port; }
-    QString address() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-    QProcess &process() { return m_process; }
-    const QList<QJsonObject> &events();
-    QList<QJsonObject> matching(const Match &match, qsizetype from = 0);
-    std::optional<QJsonObject> waitForEvent(const Match &match, qsizetype from = 0, int timeoutMs = 3000);
-    // An event's time on monotonicMs()'s clock; never earlier than the real time.
-    double monotonicTime(const QJsonObject &event) const;
-
-private:
-    void drain();
-    QProcess m_process;
-    QByteArray m_partial;
-    quint16 m_port = 0;
-    QList<QJsonObject> m_events;
-    double m_offset = 1e300; // smallest (read time - stamp) seen
-};
 
 struct Reply {
     bool headComplete = false;

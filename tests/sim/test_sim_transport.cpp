@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QProcess>
 #include <QTest>
 
 #include <csignal>
@@ -205,9 +206,8 @@ private Q_SLOTS:
         SimProcess sim;
         Client client(sim.port());
         QCOMPARE(client.post("/v1/resonance", controlledBody()).status, 200);
-        QVERIFY(::kill(pid_t(sim.process().processId()), signal) == 0);
-        QVERIFY(waitFor([&] { return sim.process().state() == QProcess::NotRunning; }, 5000));
-        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QVERIFY(sim.process().signal(signal));
+        QVERIFY(waitFor([&] { return sim.process().finished(); }, 5000));
         QCOMPARE(sim.process().exitCode(), 0);
         QVERIFY(sim.waitForEvent(eventIs("end", {{"effect", "controlled"}, {"reason", "shutdown"}})));
         QVERIFY(sim.waitForEvent(eventIs("shutdown")));
