@@ -79,11 +79,12 @@ QList<QJsonObject> Session::requests(const QString &path) const {
 
 bool Session::connectToSim() {
     const qsizetype mark = rig.sim->events().size();
-    if (!click("resonance", "tester.address", {"key", "ctrl+a", "type", "--delay", "4", rig.sim->address()}))
-        return false;
-    // "Verifica" stays disabled while the start-up status request (to the default address) is in flight.
+    // "Verifica" stays disabled while the start-up status request (to the default address) is in
+    // flight, and keys typed while the window is still settling may be lost: each try types again.
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (!click("resonance", "tester.verify"))
+        if (!click("resonance", "tester.address",
+                   {"key", "ctrl+a", "type", "--delay", "4", rig.sim->address()}) ||
+            !click("resonance", "tester.verify"))
             return false;
         if (const auto request =
                 rig.sim->waitForEvent(eventIs("request", {{"client", "API Tester"}}), mark, 1500)) {
