@@ -1,6 +1,6 @@
 #include "api/WireFormat.h"
 
-#include "core/Types.h"
+#include "api/Rounding.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

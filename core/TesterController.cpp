@@ -1,15 +1,19 @@
+// TesterController: construction, published fields, derived predicates, the request log and
+// the request channel with the timers it runs (heartbeat, release impulse, sequence window). The
+// effect life cycles are in TesterControllerEffects.cpp (impulses, sequence, timed, controlled and
+// gesture resonance, live updates), TesterControllerCue.cpp and TesterControllerStop.cpp.
+
 #include "core/TesterController.h"
 
 #include "api/Address.h"
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
+#include "core/ControllerTiming.h"
 
 #include <QPointer>
-#include <QStringList>
 #include <QUuid>
 
 #include <algorithm>
-#include <cmath>
 
 namespace vibrelle {
 
@@ -19,33 +23,9 @@ constexpr int maxLogEntries = 30;
 constexpr int maxLogCharacters = 400;
 constexpr double heartbeatInterval = 0.5;
 constexpr double leaseRenewalThreshold = 0.45;
-constexpr double updateSpacing = 0.05;
-constexpr double minimumTimerDelay = 0.001;
-constexpr double effectEndMargin = 0.15;
-constexpr double sequenceDuration = 0.18;
-constexpr double cueFullPull = 220;
-constexpr double cueMovementThreshold = 0.02;
-constexpr double cueReleaseThreshold = 0.02;
-constexpr double cueRestInterval = 0.25;
 
 const QString separator = QStringLiteral(" \u00B7 ");
 const QString invalidAddressText = QStringLiteral("Usa un indirizzo locale http://127.0.0.1:porta.");
-
-bool keyAccepted(ResonanceMode mode, const QString &key)
-{
-    switch (mode) {
-    case ResonanceMode::gesture:
-        return key == QLatin1String("intensity") || key == QLatin1String("fineness") ||
-               key == QLatin1String("reactivity");
-    case ResonanceMode::timed:
-        return key == QLatin1String("intensity") || key == QLatin1String("fineness") ||
-               key == QLatin1String("durationMs");
-    case ResonanceMode::controlled:
-        return key == QLatin1String("intensity") || key == QLatin1String("pulseRateHz") ||
-               key == QLatin1String("sharpness") || key == QLatin1String("transitionMs");
-    }
-    return false;
-}
 
 } // namespace
 
@@ -79,15 +59,6 @@ TesterController::~TesterController()
 }
 
 // --- Published fields ---------------------------------------------------------------
-
-template <typename T> void TesterController::publish(T &field, const T &value)
-{
-    if (field == value) {
-        return;
-    }
-    field = value;
-    Q_EMIT changed();
-}
 
 void TesterController::setStatus(const QString &status)
 {
@@ -540,7 +511,7 @@ void TesterController::heartbeatTick()
 
 void TesterController::armReleaseTimer(const ReleaseImpulse &release)
 {
-    const double delay = std::max(m_lastUpdateSent - m_time->now() + updateSpacing, minimumTimerDelay);
+    const double delay = std::max(m_lastUpdateSent - m_time->now() + timing::updateSpacing, timing::minimumTimerDelay);
     m_releaseTimer = m_time->startOneShot(delay, [self = QPointer<TesterController>(this), release] {
         if (self) {
             self->releaseTimerFired(release);
@@ -561,354 +532,11 @@ void TesterController::releaseTimerFired(const ReleaseImpulse &release)
 void TesterController::startSequenceEndWait(double duration)
 {
     m_effectEndTask.reset();
-    m_effectEndTask = m_time->startOneShot(duration + effectEndMargin, [self = QPointer<TesterController>(this)] {
+    m_effectEndTask = m_time->startOneShot(duration + timing::effectEndMargin, [self = QPointer<TesterController>(this)] {
         if (self) {
             self->resetEffectState();
         }
     });
-}
-
-// --- Impulses and sequence -----------------------------------------------------------------
-
-void TesterController::impulse(const QString &style)
-{
-    if (!controlsEnabled()) {
-        return;
-    }
-    send(Command::impulse, impulseBody(style, m_intensity), 0);
-}
-
-void TesterController::sequence()
-{
-    if (!controlsEnabled()) {
-        return;
-    }
-    send(Command::sequence, sequenceBody(m_intensity), sequenceDuration);
-}
-
-// --- Timed resonance -------------------------------------------------------------------------
-
-void TesterController::timedResonance()
-{
-    if (!controlsEnabled()) {
-        return;
-    }
-    const auto ms = static_cast<qint64>(roundHalfAwayFromZero(m_durationMilliseconds));
-    publish(m_resonanceMode, std::optional<ResonanceMode>(ResonanceMode::timed));
-    const double now = m_time->now();
-    m_timedStart = now;
-    m_lastUpdateSent = now;
-    const double seconds = static_cast<double>(ms) / 1000.0;
-    m_timedDeadline = now + seconds;
-    send(Command::timed, timedBody(ms, m_fineness, m_intensity), seconds);
-}
-
-void TesterController::scheduleTimedEnd()
-{
-    m_effectEndTask.reset();
-    double delay = m_timedDeadline - m_time->now();
-    if (!(delay >= 0)) {
-        delay = 0;
-    }
-    m_effectEndTask = m_time->startOneShot(delay + effectEndMargin, [self = QPointer<TesterController>(this)] {
-        if (self) {
-            self->stop();
-        }
-    });
-}
-
-// --- Live parameter updates -------------------------------------------------------------------
-
-void TesterController::queueUpdate(const QString &key, double value)
-{
-    if (m_pendingStop || !m_resonanceMode || !keyAccepted(*m_resonanceMode, key)) {
-        return;
-    }
-    m_pendingUpdates.insert(key, value);
-    scheduleUpdate();
-}
-
-void TesterController::scheduleUpdate()
-{
-    if (m_requestTask) {
-        return;
-    }
-    if (m_desiredPause && *m_desiredPause == m_controlledPaused) {
-        m_desiredPause.reset();
-    }
-    if (m_pendingUpdates.isEmpty() && !m_desiredPause) {
-        return;
-    }
-    if (m_updateTimer && m_updateTimer->isValid()) {
-        return;
-    }
-    if (!m_effectRunning || !m_resonanceMode || m_pendingStop) {
-        return;
-    }
-    const double delay = std::max(m_lastUpdateSent + updateSpacing - m_time->now(), minimumTimerDelay);
-    m_updateTimer = m_time->startOneShot(delay, [self = QPointer<TesterController>(this)] {
-        if (self) {
-            self->updateTimerFired();
-        }
-    });
-}
-
-void TesterController::updateTimerFired()
-{
-    m_updateTimer.reset();
-    if (m_pendingStop || m_requestTask || !m_effectRunning || !m_resonanceMode || !m_effectAddress) {
-        return;
-    }
-    if (m_desiredPause && *m_desiredPause == m_controlledPaused) {
-        m_desiredPause.reset();
-    }
-    m_lastUpdateSent = m_time->now();
-    if (m_desiredPause == true) {
-        m_desiredPause.reset();
-        send(Command::pause, emptyBody(), 0, m_effectAddress);
-    } else if (!m_pendingUpdates.isEmpty()) {
-        const QJsonObject body = updateBody(m_pendingUpdates);
-        m_pendingUpdates.clear();
-        send(Command::update, body, 0, m_effectAddress);
-    } else if (m_desiredPause == false) {
-        m_desiredPause.reset();
-        send(Command::resume, emptyBody(), 0, m_effectAddress);
-    }
-}
-
-// --- Controlled resonance ----------------------------------------------------------------------
-
-void TesterController::controlledResonance()
-{
-    if (!controlsEnabled()) {
-        return;
-    }
-    publish(m_resonanceMode, std::optional<ResonanceMode>(ResonanceMode::controlled));
-    publish(m_controlledPaused, false);
-    m_lastUpdateSent = m_time->now();
-    send(Command::controlled, controlledBody(m_intensity, m_pulseRateHz, m_sharpness, m_transitionMilliseconds), 0);
-}
-
-void TesterController::togglePause()
-{
-    if (m_resonanceMode != ResonanceMode::controlled || m_pendingStop) {
-        return;
-    }
-    m_desiredPause = !m_controlledPaused;
-    scheduleUpdate();
-}
-
-// --- Continuous gesture -------------------------------------------------------------------------
-
-void TesterController::beginGesture(bool continuous)
-{
-    if (m_gestureWanted || !controlsEnabled()) {
-        return;
-    }
-    publish(m_resonanceMode, std::optional<ResonanceMode>(ResonanceMode::gesture));
-    publish(m_continuousGesture, continuous);
-    publish(m_gestureWanted, true);
-    m_lastUpdateSent = m_time->now();
-    send(Command::gesture, gestureBody(m_fineness, m_intensity, m_reactivity), 0);
-}
-
-void TesterController::toggleContinuousGesture()
-{
-    if (m_gestureWanted) {
-        stop();
-    } else {
-        beginGesture(true);
-    }
-}
-
-void TesterController::endGesturePadDrag()
-{
-    if (m_gestureWanted && !m_continuousGesture) {
-        stop();
-    }
-}
-
-// --- Cue drag -------------------------------------------------------------------------------------
-
-void TesterController::beginCueDrag()
-{
-    if (!controlsEnabled()) {
-        return;
-    }
-    publish(m_cueCharge, 0.0);
-    m_lastCuePullPoints = 0;
-    const TensionCurve::Sample start = m_tensionCurve.sample(0);
-    setIntensity(start.intensity);
-    setPulseRateHz(start.cadence);
-    setSharpness(start.sharpness);
-    publish(m_cueDragging, true);
-    controlledResonance();
-    renewCueIdleDeadline();
-}
-
-void TesterController::updateCueDrag(double pullPoints)
-{
-    if (!m_cueDragging || !std::isfinite(pullPoints)) {
-        return;
-    }
-    if (std::fabs(pullPoints - m_lastCuePullPoints) <= cueMovementThreshold) {
-        return;
-    }
-    m_lastCuePullPoints = pullPoints;
-    double charge = pullPoints / cueFullPull;
-    if (charge <= 0) {
-        charge = 0;
-    }
-    if (charge > 1) {
-        charge = 1;
-    }
-    if (charge != m_cueCharge) {
-        publish(m_cueCharge, charge);
-        applyCueCharge();
-    }
-    if (m_holdBehavior == HoldBehavior::pause && m_resonanceMode == ResonanceMode::controlled && !m_pendingStop) {
-        m_desiredPause = false;
-        scheduleUpdate();
-    }
-    renewCueIdleDeadline();
-}
-
-void TesterController::endCueDrag()
-{
-    if (!m_cueDragging) {
-        return;
-    }
-    std::optional<ReleaseImpulse> release;
-    if (m_releaseImpulseEnabled && m_cueCharge > cueReleaseThreshold) {
-        release = ReleaseImpulse{m_tensionCurve.sample(m_cueCharge).intensity, m_effectAddress.value_or(m_address)};
-    }
-    stop();
-    m_pendingReleaseImpulse = release;
-}
-
-void TesterController::applyCueCharge()
-{
-    const TensionCurve::Sample sample = m_tensionCurve.sample(m_cueCharge);
-    setIntensity(sample.intensity);
-    setPulseRateHz(sample.cadence);
-    setSharpness(sample.sharpness);
-}
-
-void TesterController::renewCueIdleDeadline()
-{
-    if (!m_cueDragging || m_holdBehavior != HoldBehavior::pause) {
-        return;
-    }
-    if (m_cueIdleTimer && m_cueIdleTimer->isValid()) {
-        m_cueIdleTimer->setFireTime(m_time->now() + cueRestInterval);
-        return;
-    }
-    m_cueIdleTimer = m_time->startOneShot(cueRestInterval, [self = QPointer<TesterController>(this)] {
-        if (self) {
-            self->cueIdleTimerFired();
-        }
-    });
-}
-
-void TesterController::cueIdleTimerFired()
-{
-    if (!m_cueDragging) {
-        return;
-    }
-    m_cueIdleTimer.reset();
-    if (m_resonanceMode == ResonanceMode::controlled && !m_pendingStop) {
-        m_desiredPause = true;
-        scheduleUpdate();
-    }
-}
-
-void TesterController::holdBehaviorChanged()
-{
-    if (!m_cueDragging) {
-        return;
-    }
-    if (m_holdBehavior == HoldBehavior::pause) {
-        renewCueIdleDeadline();
-        return;
-    }
-    m_cueIdleTimer.reset();
-    if (m_resonanceMode == ResonanceMode::controlled && !m_pendingStop) {
-        m_desiredPause = false;
-        scheduleUpdate();
-    }
-}
-
-void TesterController::tensionCurveChanged()
-{
-    if (m_cueDragging) {
-        applyCueCharge();
-    }
-}
-
-// --- Stop, reset and shutdown ------------------------------------------------------------------
-
-void TesterController::stop()
-{
-    m_pendingReleaseImpulse.reset();
-    m_releaseTimer.reset();
-    publish(m_releasePending, false);
-    publish(m_cueDragging, false);
-    publish(m_cueCharge, 0.0);
-    stopEffectTimers();
-    publish(m_gestureWanted, false);
-    publish(m_continuousGesture, false);
-    publish(m_pendingStop, true);
-    flushPendingStop();
-}
-
-void TesterController::stopEffectTimers()
-{
-    m_heartbeatTimer.reset();
-    m_cueIdleTimer.reset();
-    m_desiredPause.reset();
-    m_updateTimer.reset();
-    m_pendingUpdates.clear();
-    m_effectEndTask.reset();
-}
-
-void TesterController::resetEffectState()
-{
-    stopEffectTimers();
-    m_releaseTimer.reset();
-    m_pendingReleaseImpulse.reset();
-    publish(m_releasePending, false);
-    publish(m_cueDragging, false);
-    publish(m_controlledPaused, false);
-    publish(m_effectRunning, false);
-    publish(m_gestureWanted, false);
-    publish(m_continuousGesture, false);
-    publish(m_resonanceMode, std::optional<ResonanceMode>());
-    m_effectAddress.reset();
-    m_timedStart = 0;
-    m_timedDeadline = 0;
-}
-
-void TesterController::stopForTermination(std::function<void()> completion)
-{
-    m_terminationCompletion = std::move(completion);
-    if (m_effectAddress || m_requestTask || m_effectRunning || m_releasePending) {
-        addLog(QStringLiteral("Stop automatico: chiusura del tester"), false);
-        stop();
-        return;
-    }
-    auto callback = std::move(m_terminationCompletion);
-    m_terminationCompletion = nullptr;
-    if (callback) {
-        callback();
-    }
-}
-
-void TesterController::stopOnDeactivation(const QString &reason)
-{
-    if (m_gestureWanted || m_effectRunning || m_effectAddress || m_releasePending || m_pendingReleaseImpulse) {
-        addLog(QStringLiteral("Stop automatico: ") + reason, false);
-        stop();
-    }
 }
 
 } // namespace vibrelle

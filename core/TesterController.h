@@ -258,4 +258,13 @@ private:
     std::optional<QString> m_effectAddress;
 };
 
+template <typename T> void TesterController::publish(T &field, const T &value)
+{
+    if (field == value) {
+        return;
+    }
+    field = value;
+    Q_EMIT changed();
+}
+
 } // namespace vibrelle

@@ -2,8 +2,6 @@
 
 #include <QTextBoundaryFinder>
 
-#include <cmath>
-
 namespace vibrelle {
 
 QString holdBehaviorLabel(HoldBehavior behavior)
@@ -25,12 +23,6 @@ std::optional<HoldBehavior> holdBehaviorFromLabel(const QString &label)
         }
     }
     return std::nullopt;
-}
-
-double roundHalfAwayFromZero(double value)
-{
-    // std::round rounds halves away from zero, unlike the banker's rounding of nearbyint.
-    return std::round(value);
 }
 
 QString truncateGraphemes(const QString &text, int maxCharacters)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "api/Rounding.h" // roundHalfAwayFromZero, for the controller and the window
+
 #include <QList>
 #include <QString>
 #include <QUuid>
@@ -31,9 +33,6 @@ struct LogEntry {
 
     friend bool operator==(const LogEntry &, const LogEntry &) = default;
 };
-
-// Rounds to the nearest whole number with halves away from zero.
-double roundHalfAwayFromZero(double value);
 
 // Cuts a text to its first `maxCharacters` user-perceived characters (grapheme clusters).
 QString truncateGraphemes(const QString &text, int maxCharacters);
