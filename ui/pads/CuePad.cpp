@@ -249,8 +249,7 @@ void CuePad::pullWithKeys(double points) {
         }
         m_keyPull = true;
         m_keyPullPoints = 0;
-        m_viewState->setCueInteractionActive(false);
-        reportPull(0);
+        m_viewState->setCueInteractionActive(false); // the next report begins a cue drag
     }
     // Beyond full charge a further pull changes nothing: the cue rests there.
     if (points > 0 && m_controller->cueCharge() >= 1) {
