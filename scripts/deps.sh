@@ -4,7 +4,7 @@
 
 VIBRELLE_PACKAGES=(
   g++ cmake ninja-build pkg-config
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-multimedia-dev
   fonts-dejavu-core
   libbenchmark-dev
   desktop-file-utils appstream dpkg-dev curl

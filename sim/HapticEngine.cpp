@@ -129,6 +129,7 @@ void HapticEngine::renewLease() {
         return;
     m_resonance->renewedMs = m_timeline->nowMs();
     armResonanceTimers();
+    m_timeline->note(QStringLiteral("lease"), {{QStringLiteral("effect"), modeName(m_resonance->mode)}});
 }
 
 double HapticEngine::remainingMs() const {
@@ -279,6 +280,7 @@ ApiResult HapticEngine::sequence(const QJsonObject &body, const Client &client) 
     startTransient(QStringLiteral("sequence"), totalDelayMs + impulsePlayMs,
                    {{QStringLiteral("steps"), steps.size()}, {QStringLiteral("durationMs"), totalDelayMs}},
                    client);
+    m_timeline->note(QStringLiteral("sequence"), {{QStringLiteral("steps"), steps}});
     return ApiResult::ok({{QStringLiteral("emitted"), true}});
 }
 

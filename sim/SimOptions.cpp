@@ -66,6 +66,19 @@ std::optional<SimOptions> parseOptions(const QStringList &arguments, QString *er
             if (!flag())
                 return std::nullopt;
             json = true;
+        } else if (name == QLatin1String("--view") || name == QLatin1String("--audio")) {
+            if (!flag())
+                return std::nullopt;
+            (name == QLatin1String("--view") ? options.view : options.audio) = true;
+        } else if (name == QLatin1String("--audio-file")) {
+            const auto file = value();
+            if (!file)
+                return std::nullopt;
+            if (file->isEmpty()) {
+                *error = name + QStringLiteral(": missing file name");
+                return std::nullopt;
+            }
+            options.audioFile = *file;
         } else if (name == QLatin1String("--port") || name == QLatin1String("--lease-ms") ||
                    name == QLatin1String("--latency-ms")) {
             const auto text = value();
@@ -103,6 +116,7 @@ std::optional<SimOptions> parseOptions(const QStringList &arguments, QString *er
 QString helpText() {
     static const char text[] =
         R"HELP(Usage: vibrelle-sim [--port N] [--lease-ms N] [--latency-ms N] [--quiet | --json]
+                    [--view] [--audio] [--audio-file FILE.wav]
 
 A simulated local haptic-feedback service for the Vibrelle API Tester. It answers the
 service's HTTP API on 127.0.0.1 (and only there), keeps the state of a simulated
@@ -116,14 +130,31 @@ Options:
   --latency-ms N  Delay every /v1 reply by N ms, 0..60000 (default 0).
   --quiet         Print only the first line.
   --json          Print the timeline as one JSON object per line.
+  --view          Show the simulated trackpad in a window: the last 5 s of pulses,
+                  what plays, the lease and the faults in force. Needs a display.
+  --audio         Play the pulses through the desktop's sound output as clicks.
+                  Without a sound device it says so and goes on serving.
+  --audio-file F  Render the same sound into F, a 16-bit PCM mono WAV at 48 kHz,
+                  from the sim's start until it exits (sample 0 is time 0 of the
+                  timeline). Extended as the sim runs; valid at any moment.
   --version       Print the version and exit.
   -h, --help      Print this text and exit.
+
+Sound and window: each impulse is a click whose pitch and length follow its style
+(crisp: short and bright; natural; soft: long and dull); a resonance is one click
+per beat at its cadence (controlled: pulseRateHz; timed and gesture: 50 per second),
+as loud as its intensity, brighter and shorter the higher its sharpness (controlled)
+or fineness (timed, gesture). Changes of a controlled resonance ramp over its
+transitionMs; a pause and a stop are silence. Both follow the timeline and never
+change what the service does.
 
 The first line on standard output is always
   listening on http://127.0.0.1:PORT
 and is written as soon as the port is open. SIGINT and SIGTERM end any running effect,
 close the port and exit with status 0. If the port cannot be opened the sim prints
-the reason on standard error and exits with status 1; bad arguments exit with 2.
+the reason on standard error and exits with status 1; bad arguments, --view without
+a display and an --audio-file that cannot be written exit with 2. Closing the window
+ends the sim like SIGTERM.
 
 API (every reply is a JSON object with "ok"; POST bodies are JSON objects):
   Every /v1 request must carry the header X-VBL-Client (the client's identifier);

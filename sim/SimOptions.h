@@ -15,6 +15,9 @@ struct SimOptions {
     Timeline::Format format = Timeline::Format::Text;
     bool help = false;
     bool version = false;
+    bool view = false;     // open the window
+    bool audio = false;    // play through the desktop's sound output
+    QString audioFile;     // render the sound into this WAV file
 };
 
 // Parses the command line (without the program name). On a bad argument returns none and sets

@@ -39,6 +39,7 @@ public:
     void shutdown(const QString &reason);
 
     QJsonObject stats();
+    QJsonArray faults() const { return m_faults.toJson(); }
     HapticEngine &engine() { return m_engine; }
 
 private:

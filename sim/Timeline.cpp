@@ -49,10 +49,18 @@ double Timeline::nowMs() const {
 }
 
 void Timeline::record(const QString &event, const QJsonObject &fields) {
-    if (m_format == Format::Quiet)
+    if (m_format == Format::Quiet && !m_observer)
         return;
     const double t = nowMs();
-    m_sink(m_format == Format::Json ? jsonLine(t, event, fields) : textLine(t, event, fields));
+    if (m_format != Format::Quiet)
+        m_sink(m_format == Format::Json ? jsonLine(t, event, fields) : textLine(t, event, fields));
+    if (m_observer)
+        m_observer(t, event, fields);
+}
+
+void Timeline::note(const QString &event, const QJsonObject &fields) {
+    if (m_observer)
+        m_observer(nowMs(), event, fields);
 }
 
 QByteArray Timeline::jsonLine(double t, const QString &event, const QJsonObject &fields) {

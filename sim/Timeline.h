@@ -15,6 +15,8 @@ class Timeline {
 public:
     enum class Format { Text, Json, Quiet };
     using Sink = std::function<void(const QByteArray &line)>;
+    // Sees every event, printed or not, with its time stamp.
+    using Observer = std::function<void(double t, const QString &event, const QJsonObject &fields)>;
 
     explicit Timeline(Format format, Sink sink = {});
 
@@ -25,6 +27,10 @@ public:
     // Records one event. "event" names its kind; every other member describes it. The time stamp
     // "t" is added here.
     void record(const QString &event, const QJsonObject &fields);
+    // An event for the observer only (what the window and the sound need beyond the printed
+    // timeline); never printed.
+    void note(const QString &event, const QJsonObject &fields);
+    void setObserver(Observer observer) { m_observer = std::move(observer); }
 
     // The text form of an event, as printed without --json (without the trailing newline).
     static QByteArray textLine(double t, const QString &event, const QJsonObject &fields);
@@ -34,6 +40,7 @@ public:
 private:
     Format m_format;
     Sink m_sink;
+    Observer m_observer;
     QElapsedTimer m_clock;
 };
 

@@ -16,10 +16,11 @@ constexpr double radius = 11;
 } // namespace
 
 SectionRow::SectionRow(const QString &symbolName, const QString &title, QWidget *parent)
-    : TabButton(parent)
+    : QAbstractButton(parent)
     , m_symbolName(symbolName) {
     setText(title);
     setAccessibleName(title);
+    setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
@@ -77,16 +78,20 @@ void SectionRow::paintEvent(QPaintEvent *) {
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
 }
 
+void SectionRow::checkStateSet() {
+    update();
+}
+
 void SectionRow::enterEvent(QEnterEvent *event) {
     m_hovered = true;
     update();
-    TabButton::enterEvent(event);
+    QAbstractButton::enterEvent(event);
 }
 
 void SectionRow::leaveEvent(QEvent *event) {
     m_hovered = false;
     update();
-    TabButton::leaveEvent(event);
+    QAbstractButton::leaveEvent(event);
 }
 
 } // namespace vibrelle::ui

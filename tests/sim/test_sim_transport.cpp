@@ -224,6 +224,9 @@ private Q_SLOTS:
         QTest::newRow("lease not a number") << QStringList{"--lease-ms=soon"} << 2 << QByteArray("vibrelle-sim: ");
         QTest::newRow("missing value") << QStringList{"--latency-ms"} << 2 << QByteArray("vibrelle-sim: ");
         QTest::newRow("quiet and json") << QStringList{"--quiet", "--json"} << 2 << QByteArray("vibrelle-sim: ");
+        QTest::newRow("window without a display") << QStringList{"--view"} << 2 << QByteArray("vibrelle-sim: --view: ");
+        QTest::newRow("unwritable sound file") << QStringList{"--audio-file", "/nonexistent/x.wav"} << 2
+                                               << QByteArray("vibrelle-sim: --audio-file: cannot write");
         QTest::newRow("busy port") << QStringList{"--port", QString::number(m_sim.port())} << 1
                                    << "vibrelle-sim: cannot listen on 127.0.0.1:" + QByteArray::number(m_sim.port());
     }
@@ -233,6 +236,10 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QByteArray, error);
         QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        process.setProcessEnvironment(environment);
         process.start(builtProgram("vibrelle-sim"), arguments);
         QVERIFY(process.waitForFinished(5000));
         QCOMPARE(process.exitCode(), exitCode);

@@ -18,13 +18,14 @@ constexpr int trackInset = 2;
 
 } // namespace
 
-class PickerSegment final : public TabButton {
+class PickerSegment final : public QAbstractButton {
 public:
     PickerSegment(const QString &text, int index, SegmentedPicker *picker)
-        : TabButton(picker)
+        : QAbstractButton(picker)
         , m_picker(picker)
         , m_index(index) {
         setText(text);
+        setCheckable(true);
         setFocusPolicy(Qt::StrongFocus);
         setFont(pixelFont(12, QFont::Medium));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -79,7 +80,7 @@ protected:
             click();
             return;
         default:
-            TabButton::keyPressEvent(event);
+            QAbstractButton::keyPressEvent(event);
         }
     }
 
@@ -89,7 +90,7 @@ private:
 };
 
 SegmentedPicker::SegmentedPicker(const QStringList &labels, QWidget *parent)
-    : TabList(parent)
+    : QWidget(parent)
     , m_group(new QButtonGroup(this)) {
     m_group->setExclusive(true);
     auto *row = new QHBoxLayout(this);

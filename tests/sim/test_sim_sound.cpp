@@ -1,0 +1,285 @@
+// The simulated trackpad made audible and visible: from timeline events to pulses, samples and
+// the strip's geometry, checked with exact numbers; then the real sim's WAV file of a whole
+// tester session.
+
+#include "PlayTrack.h"
+#include "SimHarness.h"
+#include "SoundAnalysis.h"
+#include "SoundRenderer.h"
+#include "StripGeometry.h"
+
+#include "api/NetworkTransport.h"
+#include "core/TesterController.h"
+#include "core/TimeSource.h"
+
+#include <QJsonArray>
+#include <QTest>
+
+#include <csignal>
+
+using namespace vibrelle;
+using namespace vibrelle::sim;
+using namespace vibrelle::simtest;
+
+namespace {
+
+constexpr double rate = SoundRenderer::sampleRate / 1000.0; // samples per ms
+
+QJsonObject controlled(double intensity, double pulseRateHz, double sharpness, double transitionMs = 0) {
+    return {{"effect", "controlled"},
+            {"params", QJsonObject{{"intensity", intensity},
+                                   {"pulseRateHz", pulseRateHz},
+                                   {"sharpness", sharpness},
+                                   {"transitionMs", transitionMs}}}};
+}
+QJsonObject changed(const QJsonObject &values) {
+    return {{"effect", "controlled"}, {"changed", values}};
+}
+QJsonObject ended(const char *effect, const char *reason = "stop") {
+    return {{"effect", effect}, {"reason", reason}};
+}
+QJsonObject impulse(const char *style, double intensity) {
+    return {{"effect", "impulse"}, {"params", QJsonObject{{"intensity", intensity}, {"style", style}}}};
+}
+
+// The sound of the whole track from time 0 to `untilMs`.
+std::vector<float> render(PlayTrack &track, double untilMs) {
+    std::vector<float> samples(size_t(untilMs * rate), 0.0f);
+    SoundRenderer::mix(track.pulses(-SoundRenderer::longestClickMs, untilMs), 0, samples.data(),
+                       qsizetype(samples.size()));
+    return samples;
+}
+
+} // namespace
+
+class SimSoundTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void resonanceBeatsAtItsCadence_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<double>("pulseRateHz");
+        QTest::addColumn<double>("character"); // sharpness or fineness
+        QTest::addColumn<int>("beats");
+        QTest::addColumn<double>("spacing"); // samples
+        QTest::newRow("controlled 30 imp/s") << "controlled" << 30.0 << 0.5 << 30 << 1600.0;
+        QTest::newRow("controlled 60 imp/s, dull") << "controlled" << 60.0 << 0.0 << 60 << 800.0;
+        QTest::newRow("controlled 7 imp/s, sharp") << "controlled" << 7.0 << 1.0 << 7 << 48000 / 7.0;
+        QTest::newRow("timed: the steady cadence") << "timed" << 0.0 << 0.3 << 50 << 960.0;
+        QTest::newRow("gesture: the steady cadence") << "gesture" << 0.0 << 0.9 << 50 << 960.0;
+    }
+
+    // One second of resonance: one click per beat, the first on the start's sample, none after
+    // the end.
+    void resonanceBeatsAtItsCadence() {
+        QFETCH(QString, mode);
+        QFETCH(double, pulseRateHz);
+        QFETCH(double, character);
+        QFETCH(int, beats);
+        QFETCH(double, spacing);
+        PlayTrack track(2000);
+        QJsonObject start = controlled(0.6, pulseRateHz, character);
+        if (mode != QLatin1String("controlled"))
+            start = {
+                {"effect", mode},
+                {"params", QJsonObject{{"intensity", 0.6}, {"fineness", character}, {"durationMs", 1000}}}};
+        track.apply(250.25, "start", start);
+        track.apply(1250.25, "end", ended(qPrintable(mode)));
+        const std::vector<float> samples = render(track, 1500);
+        const std::vector<qint64> found = onsets(samples, 0.1f);
+        QCOMPARE(int(found.size()), beats);
+        QCOMPARE(found.front(), SoundRenderer::sampleAt(250.25));
+        for (size_t i = 1; i < found.size(); ++i)
+            QVERIFY2(std::abs(double(found[i] - found[0]) - double(i) * spacing) <= 1,
+                     qPrintable(QString::number(i)));
+        QCOMPARE(peak(samples, 0, qint64(samples.size())), float(0.6 * SoundRenderer::fullScale));
+    }
+
+    // Loudness in proportion to intensity; a change ramps over transitionMs; a pause is silent and
+    // the beats start again on the resume's sample; after the end, nothing.
+    void loudnessRampsAndPauses() {
+        PlayTrack track(2000);
+        track.apply(0, "start", controlled(0.8, 25, 0.5, 0));
+        track.apply(400, "update", changed({{"intensity", 0.4}}));
+        track.apply(800, "update", changed({{"intensity", 1.0}, {"transitionMs", 400}}));
+        track.apply(1400, "pause", {{"effect", "controlled"}});
+        track.apply(1710, "resume", {{"effect", "controlled"}});
+        track.apply(1900, "end", ended("controlled"));
+        const std::vector<float> s = render(track, 2200);
+
+        const double loud = peak(s, 0, 400 * rate), quiet = peak(s, 400 * rate, 800 * rate);
+        QVERIFY2(std::abs(loud / quiet - 2) <= 0.1, qPrintable(QString::number(loud / quiet)));
+        // Beats every 40 ms: from 800 ms the heights climb from 0.4 to 1.0 in ten even steps.
+        for (int k = 0; k <= 10; ++k) {
+            const double t = 800 + 40 * k;
+            const double expected = SoundRenderer::fullScale * (0.4 + 0.6 * qMin(1.0, k / 10.0));
+            QCOMPARE(qRound(s[size_t(SoundRenderer::sampleAt(t))] * 1e4), qRound(expected * 1e4));
+        }
+        const qint64 pausedFrom = 1400 * rate + 0.9 * 40 * rate; // the last click has rung out
+        QCOMPARE(peak(s, pausedFrom, 1710 * rate), 0.0f);
+        QCOMPARE(onsets(s, 0.05f, 1401 * rate).front(), SoundRenderer::sampleAt(1710));
+        QCOMPARE(peak(s, 1900 * rate + 0.9 * 40 * rate, qint64(s.size())), 0.0f);
+    }
+
+    // An impulse starts on the sample of its time at its full height; crisp clicks are the
+    // shortest and brightest, soft ones the longest and dullest.
+    void impulsesClickInTheirStyle() {
+        double previousLength = 0, previousCrossings = 1e9;
+        for (const char *style : {"crisp", "natural", "soft"}) {
+            PlayTrack track(2000);
+            track.apply(1234.567, "start", impulse(style, 0.7));
+            const std::vector<float> s = render(track, 1400);
+            const qint64 at = SoundRenderer::sampleAt(1234.567);
+            QCOMPARE(at, qint64(59259));
+            QCOMPARE(onsets(s, 0.01f), std::vector<qint64>{at});
+            QCOMPARE(s[size_t(at)], float(0.7 * SoundRenderer::fullScale));
+            qint64 last = at, crossings = 0;
+            for (qint64 i = at + 1; i < qint64(s.size()); ++i) {
+                if (std::abs(s[size_t(i)]) > 0.01f * s[size_t(at)])
+                    last = i;
+                crossings += (s[size_t(i)] < 0) != (s[size_t(i - 1)] < 0);
+            }
+            const double length = double(last - at) / rate;
+            const double crossingsPerMs = crossings / length;
+            QVERIFY2(length > previousLength && crossingsPerMs < previousCrossings, style);
+            previousLength = length;
+            previousCrossings = crossingsPerMs;
+        }
+    }
+
+    // A sequence plays its steps at their delays; a stop drops the steps still to come.
+    void sequenceStepsUntilStopped() {
+        PlayTrack track(2000);
+        const QJsonArray steps{QJsonObject{{"delayMs", 0}, {"intensity", 0.5}, {"style", "crisp"}},
+                               QJsonObject{{"delayMs", 180}, {"intensity", 0.5}, {"style", "soft"}},
+                               QJsonObject{{"delayMs", 400}, {"intensity", 0.5}, {"style", "soft"}}};
+        track.apply(100, "start", {{"effect", "sequence"}});
+        track.apply(100, "sequence", {{"steps", steps}});
+        track.apply(500, "end", ended("sequence"));
+        QCOMPARE(onsets(render(track, 1000), 0.05f),
+                 (std::vector<qint64>{SoundRenderer::sampleAt(100), SoundRenderer::sampleAt(280)}));
+    }
+
+    // The strip's five seconds: one bump per beat at the beat's place, as high as its intensity
+    // and with edges as steep as its sharpness; impulses in their style's width; pauses and
+    // request marks where they happened.
+    void stripGeometry() {
+        PlayTrack track(2000);
+        track.apply(1000, "start", controlled(0.5, 30, 1.0));
+        track.apply(4000, "update", changed({{"sharpness", 0.0}, {"intensity", 1.0}}));
+        track.apply(5000, "pause", {{"effect", "controlled"}});
+        track.apply(5500, "request", {{"path", "/v1/resonance/pause"}, {"status", 200}});
+        track.apply(5600, "start", impulse("crisp", 1.0));
+        track.apply(5800, "request", {{"path", "/v1/stop"}, {"status", 503}});
+        track.apply(6000, "start", impulse("soft", 1.0));
+        const StripGeometry g = StripGeometry::of(track, 6100, QSizeF(1000, 216));
+        const double pxPerMs = 1000 / 5000.0, height = g.baseline - g.top;
+        QCOMPARE(g.baseline, 208.0);
+        // Beats from the start (just left of the edge at 1100 ms) to the pause: 4 s at 30 imp/s.
+        const qsizetype beats = (g.trace.size() - 2) / 4;
+        QCOMPARE(beats, 120);
+        const auto bump = [&](qsizetype i) { return g.trace.mid(1 + 4 * i, 4); };
+        QCOMPARE(bump(0).first().x(), (1000 - 1100) * pxPerMs);
+        QCOMPARE(bump(1).first().x() - bump(0).first().x(), 1000 / 30.0 * pxPerMs);
+        QCOMPARE(bump(0)[1].y(), g.baseline - 0.5 * height);
+        QCOMPARE(bump(0)[1].x(), bump(0)[0].x()); // sharpness 1: upright edges
+        QCOMPARE(bump(beats - 1)[1].y(), g.top);  // intensity 1 after the update
+        QVERIFY(bump(beats - 1)[1].x() > bump(beats - 1)[0].x());
+        QVERIFY(bump(beats - 1)[3].x() < (5000 - 1100) * pxPerMs);
+        QCOMPARE(g.pauses, (QList<std::pair<double, double>>{{(5000 - 1100) * pxPerMs, 1000.0}}));
+
+        QCOMPARE(g.impulses.size(), 2);
+        const auto width = [](const QList<QPointF> &o) { return o.last().x() - o.first().x(); };
+        QCOMPARE(g.impulses[0].first().x(), (5600 - 1100) * pxPerMs);
+        QVERIFY(width(g.impulses[0]) < width(g.impulses[1]) / 4);
+        const auto lowest = [](const QList<QPointF> &o) {
+            return std::max_element(o.begin(), o.end(), [](QPointF a, QPointF b) { return a.y() < b.y(); })
+                ->y();
+        };
+        QVERIFY(lowest(g.impulses[0]) > g.baseline); // the crisp rebound dips below the baseline
+        QCOMPARE(lowest(g.impulses[1]), g.baseline); // the soft one does not
+        QCOMPARE(g.marks.size(), 2);
+        QCOMPARE(g.marks[0].x, (5500 - 1100) * pxPerMs);
+        QVERIFY(!g.marks[0].failed && g.marks[1].failed);
+    }
+
+    // A resonance that runs for minutes keeps only its last seconds.
+    void longRunsKeepOnlyTheRecentPast() {
+        PlayTrack track(2000);
+        track.apply(0, "start", controlled(0.5, 60, 0.5));
+        for (double t = 0; t < 300000; t += 50) {
+            track.apply(t, "update", changed({{"intensity", 0.3 + (int(t) % 1000) / 2000.0}}));
+            track.pulses(t - 100, t);
+        }
+        const QList<Pulse> kept = track.pulses(-1, 300000);
+        QVERIFY2(kept.size() <= (PlayTrack::keptMs + 100) * 60 / 1000,
+                 qPrintable(QString::number(kept.size())));
+        QCOMPARE(kept.last().tMs, 300000 - 1000 / 60.0);
+        QVERIFY(track.resonance()->changes.size() < 200);
+    }
+
+    // The real sim records the sound of a tester session into its WAV file: a controlled
+    // resonance beats at its cadence, its loudness follows a change, pause and stop are silent,
+    // and a last impulse clicks once.
+    void testerSessionInTheWav() {
+        const auto dir = vibrelle::rig::temporaryFolder();
+        const QString wav = dir->filePath(QStringLiteral("session.wav"));
+        SimProcess sim({QStringLiteral("--audio-file"), wav});
+        QVERIFY(sim.port() != 0);
+        TesterController controller(sim.address(), std::make_unique<NetworkTransport>(),
+                                    std::make_shared<SystemTimeSource>());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.busy(), 3000);
+        controller.setIntensity(0.8);
+        controller.controlledResonance(); // 30 imp/s, changes ramped over 40 ms
+
+        QTRY_VERIFY_WITH_TIMEOUT(controller.effectRunning() && !controller.busy(), 3000);
+        QTest::qWait(500);
+        controller.setIntensity(0.4);
+        QVERIFY(sim.waitForEvent(eventIs("update")));
+        QTest::qWait(500);
+        QVERIFY2(readWav(wav).size() > 48000, "the WAV file is complete while the sim runs");
+        controller.togglePause();
+        QVERIFY(sim.waitForEvent(eventIs("pause")));
+        QTest::qWait(400);
+        controller.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.effectRunning() && !controller.busy(), 3000);
+        QTest::qWait(300);
+        controller.impulse(QStringLiteral("crisp"));
+        QVERIFY(sim.waitForEvent(eventIs("end", {{"effect", "impulse"}})));
+        QTest::qWait(200);
+        QVERIFY(sim.process().signal(SIGTERM));
+        QVERIFY(waitFor([&] { return sim.process().finished(); }, 5000));
+        QCOMPARE(sim.process().exitCode(), 0);
+
+        const auto at = [&](const char *kind, QJsonObject fields = {}) {
+            const QList<QJsonObject> found = sim.matching(eventIs(kind, fields));
+            return found.isEmpty() ? -1.0 : found.first().value(QLatin1String("t")).toDouble();
+        };
+        const double start = at("start", {{"effect", "controlled"}}), update = at("update"),
+                     pause = at("pause"), stop = at("end", {{"effect", "controlled"}}),
+                     click = at("start", {{"effect", "impulse"}}), exit = at("shutdown");
+        const std::vector<float> s = readWav(wav);
+        QVERIFY2(!s.empty(), "not a complete 16-bit mono WAV at 48 kHz");
+        QVERIFY(std::abs(double(s.size()) - exit * rate) < 0.05 * rate * 1000); // runs to the exit
+
+        // The timeline prints times to the microsecond: a sample either way of the exact one.
+        const auto sample = [](double t) { return SoundRenderer::sampleAt(t); };
+        const auto near = [&](qint64 found, double t) { return std::abs(found - sample(t)) <= 1; };
+        const std::vector<qint64> beats = onsets(s, 0.05f, 0, sample(pause));
+        QVERIFY(near(beats.front(), start));
+        for (size_t i = 1; i < beats.size(); ++i)
+            QVERIFY2(std::abs(double(beats[i] - beats[0]) - double(i) * 1600) <= 1,
+                     qPrintable(QString::number(i)));
+        QCOMPARE(qint64(beats.size()), qint64(std::ceil((pause - start) / (1000 / 30.0))));
+        QCOMPARE(peak(s, sample(start), sample(update)), float(qRound(0.8 * 0.5 * 32767) / 32767.0));
+        QCOMPARE(peak(s, sample(update + 45), sample(pause)), float(qRound(0.4 * 0.5 * 32767) / 32767.0));
+        QCOMPARE(peak(s, sample(pause) + 1600, sample(click)), 0.0f);
+        QVERIFY(stop > pause && stop < click);
+        const std::vector<qint64> clicks = onsets(s, 0.05f, sample(pause));
+        QVERIFY(clicks.size() == 1 && near(clicks.front(), click));
+        QCOMPARE(peak(s, sample(click) + sample(5), qint64(s.size())), 0.0f);
+    }
+};
+
+QTEST_GUILESS_MAIN(SimSoundTest)
+#include "test_sim_sound.moc"
