@@ -1,13 +1,13 @@
 #include "ui/BuildingBlocks.h"
 
 #include "core/Types.h"
+#include "ui/AccessibleControls.h"
 #include "ui/TesterPalette.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
-#include <QSlider>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -97,7 +97,9 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
     header->addWidget(m_valueLabel);
     column->addLayout(header);
 
-    m_slider = new QSlider(Qt::Horizontal, this);
+    // A percentage position is a hundredth of a percent; a number position is one step.
+    m_slider = m_kind == Kind::percentage ? new UnitSlider(0, 1, percentageResolution / 100, this)
+                                          : new UnitSlider(m_minimum, m_step, 1, this);
     m_slider->setObjectName(QStringLiteral("slider"));
     m_slider->setFocusPolicy(Qt::StrongFocus);
     m_slider->setAccessibleName(title);
@@ -142,8 +144,8 @@ void ParameterSlider::refresh() {
     const QString text = valueText();
     if (m_valueLabel->text() != text) {
         m_valueLabel->setText(text);
-        m_slider->setAccessibleDescription(text);
     }
+    m_slider->setShown(m_kind == Kind::percentage ? value * 100 : value, text);
     const bool enabled =
         m_enabled ? m_enabled() : (m_kind == Kind::percentage ? defaultSliderEnabled(*m_controller) : true);
     m_slider->setEnabled(enabled);

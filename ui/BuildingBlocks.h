@@ -1,14 +1,13 @@
 #pragma once
 
 #include "core/TesterController.h"
+#include "ui/AccessibleControls.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QWidget>
 
 #include <functional>
-
-class QSlider;
 
 namespace vibrelle::ui {
 
@@ -24,7 +23,8 @@ bool defaultSliderEnabled(const TesterController &controller);
 
 // A slider row bound two-way to one controller field: title and value text above,
 // the slider below. Moving the slider writes the field on every change; the row
-// follows the field whenever the controller changes it.
+// follows the field whenever the controller changes it. Assistive technology reads and
+// sets the slider in the unit the row shows (percent, imp/s, ms).
 class ParameterSlider final : public QWidget {
     Q_OBJECT
 public:
@@ -40,7 +40,7 @@ public:
                     double maximum, double step, const QString &unit, std::function<bool()> enabled,
                     QWidget *parent = nullptr);
 
-    QSlider *slider() const { return m_slider; }
+    UnitSlider *slider() const { return m_slider; }
     QString valueText() const;
     // Re-reads the field and the enabling rule.
     void refresh();
@@ -50,7 +50,7 @@ private:
     int positionOf(double value) const;
 
     TesterController *m_controller;
-    QSlider *m_slider = nullptr;
+    UnitSlider *m_slider = nullptr;
     QLabel *m_valueLabel = nullptr;
     Kind m_kind;
     std::function<double()> m_get;

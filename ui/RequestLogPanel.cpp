@@ -1,5 +1,6 @@
 #include "ui/RequestLogPanel.h"
 
+#include "ui/AccessibleControls.h"
 #include "ui/TesterPalette.h"
 
 #include <QHBoxLayout>
@@ -49,8 +50,9 @@ RequestLogPanel::RequestLogPanel(QWidget *parent)
     header->addWidget(limit);
     column->addLayout(header);
 
-    m_scroll = new QScrollArea(this);
+    m_scroll = new ScrollPane(this);
     m_scroll->setObjectName(QStringLiteral("tester.log.lines"));
+    m_scroll->setAccessibleName(title->text());
     m_scroll->setFixedHeight(92);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);

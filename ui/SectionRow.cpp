@@ -16,11 +16,10 @@ constexpr double radius = 11;
 } // namespace
 
 SectionRow::SectionRow(const QString &symbolName, const QString &title, QWidget *parent)
-    : QAbstractButton(parent)
+    : TabButton(parent)
     , m_symbolName(symbolName) {
     setText(title);
     setAccessibleName(title);
-    setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
@@ -78,20 +77,16 @@ void SectionRow::paintEvent(QPaintEvent *) {
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text());
 }
 
-void SectionRow::checkStateSet() {
-    update();
-}
-
 void SectionRow::enterEvent(QEnterEvent *event) {
     m_hovered = true;
     update();
-    QAbstractButton::enterEvent(event);
+    TabButton::enterEvent(event);
 }
 
 void SectionRow::leaveEvent(QEvent *event) {
     m_hovered = false;
     update();
-    QAbstractButton::leaveEvent(event);
+    TabButton::leaveEvent(event);
 }
 
 } // namespace vibrelle::ui

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/AccessibleControls.h"
 
 namespace vibrelle::ui {
 
-// One row of the sidebar: the section's glyph and title in a rounded, full-width hit
-// area. Checkable; the checked row is the selected section (violet, tinted background).
-class SectionRow final : public QAbstractButton {
+// One row of the sidebar, a page tab: the section's glyph and title in a rounded, full-width
+// hit area. The checked row is the selected section (violet, tinted background).
+class SectionRow final : public TabButton {
     Q_OBJECT
 public:
     SectionRow(const QString &symbolName, const QString &title, QWidget *parent = nullptr);
@@ -16,7 +16,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void checkStateSet() override;
     // The view decides which row is checked; a click only reports the wish.
     void nextCheckState() override {}
     void enterEvent(QEnterEvent *event) override;

@@ -1,5 +1,6 @@
 #include "ui/TesterView.h"
 
+#include "ui/AccessibleControls.h"
 #include "ui/Glyphs.h"
 #include "ui/IconLabel.h"
 #include "ui/RequestLogPanel.h"
@@ -164,6 +165,7 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller)
     , m_viewState(new ViewState(this)) {
+    installAccessibleControls();
     setWindowTitle(QString::fromLatin1(applicationTitle));
     setMinimumSize(790, 650);
     setAutoFillBackground(true);
@@ -190,6 +192,8 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
 
     m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("tester.workspace"));
+    // Not a stop of its own: Tab reaches the controls inside, and the area scrolls to each.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
@@ -279,14 +283,21 @@ QWidget *TesterView::buildSidebar() {
     auto *caption = textLabel(QStringLiteral("PROVE"), captionFont, Tone::secondary, sidebar);
     caption->setContentsMargins(10, 0, 10, 4);
     tests->addWidget(caption);
+    auto *rows = new TabList(sidebar);
+    rows->setObjectName(QStringLiteral("tester.sections"));
+    rows->setAccessibleName(QStringLiteral("Prove"));
+    auto *rowColumn = new QVBoxLayout(rows);
+    rowColumn->setContentsMargins(0, 0, 0, 0);
+    rowColumn->setSpacing(tests->spacing());
     for (const Section section : allSections) {
-        auto *row = new SectionRow(sectionSymbol(section), sectionTitle(section), sidebar);
+        auto *row = new SectionRow(sectionSymbol(section), sectionTitle(section), rows);
         row->setObjectName(sectionObjectName(section));
         connect(row, &QAbstractButton::clicked, this,
                 [this, section] { m_viewState->setSelectedSection(section); });
         m_sectionRows.insert(section, row);
-        tests->addWidget(row);
+        rowColumn->addWidget(row);
     }
+    tests->addWidget(rows);
     m_hint = textLabel(QStringLiteral("Ferma l'effetto per cambiare prova."), pixelFont(10), Tone::secondary,
                        sidebar);
     m_hint->setObjectName(QStringLiteral("tester.section.hint"));
@@ -355,9 +366,16 @@ QWidget *TesterView::buildConnectionBar() {
     m_address->setMaximumWidth(255);
     m_address->setMinimumWidth(180);
     m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    connect(m_address, &QLineEdit::textEdited, this, [this](const QString &text) {
-        if (m_controller) {
+    // Whatever puts the text there (typing, paste, an input method, assistive technology), the
+    // address used is the one the field shows; a disabled field takes no text from anywhere.
+    connect(m_address, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (!m_controller) {
+            return;
+        }
+        if (m_address->isEnabled()) {
             m_controller->setAddress(text);
+        } else if (text != m_controller->address()) {
+            m_address->setText(m_controller->address());
         }
     });
     row->addWidget(m_address);

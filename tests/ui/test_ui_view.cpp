@@ -3,6 +3,7 @@
 
 #include "support/ControllerFixture.h"
 #include "support/NamedWidget.h"
+#include "ui/BuildingBlocks.h"
 #include "ui/IconLabel.h"
 #include "ui/SectionRow.h"
 #include "ui/TesterPalette.h"
@@ -13,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
+
+#include <functional>
 
 using vibrelle::testing::ControllerFixture;
 using namespace vibrelle::ui;
@@ -29,7 +32,12 @@ struct Window {
         , view(f.controller.get()) {
         view.show();
     }
-    template <typename T = QWidget> T *find(const QString &name) { return vibrelle::testing::namedWidget<T>(view, name); }
+    template <typename T = QWidget> T *find(const QString &name) {
+        return vibrelle::testing::namedWidget<T>(view, name);
+    }
+    QAccessibleInterface *accessible(const QString &name) {
+        return QAccessible::queryAccessibleInterface(find(name));
+    }
     void click(const QString &name) {
         QTest::mouseClick(find(name), Qt::LeftButton);
         QCoreApplication::processEvents();
@@ -83,8 +91,12 @@ private Q_SLOTS:
         address->selectAll();
         QTest::keyClicks(address, "http://127.0.0.1:8080");
         QCOMPARE(w.f.c().address(), "http://127.0.0.1:8080");
+        // Text put there by assistive technology is the address used, as typed text is.
+        QAccessibleEditableTextInterface *editable = w.accessible("tester.address")->editableTextInterface();
+        editable->replaceText(0, int(address->text().size()), "http://127.0.0.1:8181");
+        QCOMPARE(w.f.c().address(), "http://127.0.0.1:8181");
         w.click("tester.verify");
-        QCOMPARE(w.f.transport->last().request.url.toString(), "http://127.0.0.1:8080/v1/status");
+        QCOMPARE(w.f.transport->last().request.url.toString(), "http://127.0.0.1:8181/v1/status");
         QCOMPARE(w.summary(), "001001 Connesso -");
         QCOMPARE(w.find<QLabel>("tester.section.hint")->text(), "Ferma l'effetto per cambiare prova.");
         w.click("tester.section.resonance");
@@ -98,11 +110,14 @@ private Q_SLOTS:
         QCOMPARE(QAccessible::queryAccessibleInterface(status)->text(QAccessible::Name), w.f.c().status());
         w.f.c().setAddress("http://127.0.0.1:59723");
 
-        // The badge shows any resonance, in whichever section is shown.
+        // The badge shows any resonance, in whichever section is shown. The disabled address field
+        // takes no text from anywhere.
         w.f.c().controlledResonance();
         w.reply();
         QCOMPARE(w.summary(), "001001 Connesso In corso/waveform");
+        editable->replaceText(0, 5, "https");
         QCOMPARE(address->text(), "http://127.0.0.1:59723");
+        QCOMPARE(w.f.c().address(), "http://127.0.0.1:59723");
         w.f.c().togglePause();
         w.f.advance(0.1);
         w.reply({{"paused", true}});
@@ -181,6 +196,178 @@ private Q_SLOTS:
         w.reply();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
+    }
+
+    // A page tab's press action does what its click does: it shows the tab's page, and the tab is
+    // then the one selected tab of its list. While switching is locked, a tab refuses it.
+    void tabActionsChooseThePage() {
+        Window w;
+        const QList<std::pair<QString, QString>> tabs{
+            // a tab, and a control of the page it shows
+            {"tester.section.impulses", "tester.impulses.crisp"},
+            {"tester.section.billiards", "tester.billiards.pad"},
+            {"tester.section.resonance", "tester.resonance.mode"},
+            {"tester.resonance.mode.gesture", "tester.gesture.pad"},
+            {"tester.resonance.mode.timed", "tester.timed.vibrate"},
+            {"tester.resonance.mode.controlled", "tester.controlled.start"}};
+        const auto press = [&](const QString &tab) {
+            QAccessibleInterface *accessible = w.accessible(tab);
+            QCOMPARE(accessible->role(), QAccessible::PageTab);
+            accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QCoreApplication::processEvents();
+        };
+        for (const auto &[pressed, page] : tabs) {
+            press(pressed);
+            for (const auto &[tab, tabPage] : tabs) {
+                if (w.find(tab)->parentWidget() == w.find(pressed)->parentWidget()) {
+                    QCOMPARE(w.accessible(tab)->state().selected, tab == pressed);
+                    QCOMPARE(w.find(tabPage)->isVisibleTo(&w.view), tab == pressed);
+                }
+            }
+        }
+        QVERIFY(w.f.transport->sent().isEmpty());
+
+        w.f.c().verifyConnection();
+        QCoreApplication::processEvents();
+        for (const QString tab : {"tester.section.impulses", "tester.resonance.mode.gesture"}) {
+            QVERIFY(!w.accessible(tab)->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::pressAction()));
+            press(tab);
+            QVERIFY(!w.accessible(tab)->state().selected);
+        }
+        QCOMPARE(w.view.viewState()->selectedSection(), Section::resonance);
+        QCOMPARE(w.view.viewState()->resonancePage(), ResonancePage::controlled);
+    }
+
+    // Assistive technology reads and sets each slider in the unit its row shows; setting a value
+    // writes the field as dragging the slider to it does.
+    void slidersSpeakTheirUnit_data() {
+        QTest::addColumn<QString>("slider");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QList<double>>("range"); // minimum, maximum, step
+        QTest::addColumn<double>("set");
+        QTest::addColumn<double>("value"); // the field afterwards
+        QTest::addColumn<QString>("text");
+        const QList<double> percent{0, 100, 1};
+        QTest::newRow("Intensità") << "controlled.intensity"
+                                   << "intensity" << percent << 70.0 << 0.7 << "70%";
+        QTest::newRow("Cadenza") << "controlled.pulseRate"
+                                 << "pulseRateHz" << QList<double>{1, 60, 1} << 42.0 << 42.0 << "42 imp/s";
+        QTest::newRow("Nitidezza") << "controlled.sharpness"
+                                   << "sharpness" << percent << 12.34 << 0.1234 << "12%";
+        QTest::newRow("Transizione between steps")
+            << "controlled.transition"
+            << "transitionMilliseconds" << QList<double>{0, 1000, 10} << 255.0 << 260.0 << "260 ms";
+        QTest::newRow("Durata") << "timed.duration"
+                                << "durationMilliseconds" << QList<double>{20, 2000, 10} << 500.0 << 500.0
+                                << "500 ms";
+        QTest::newRow("Durata beyond its range")
+            << "timed.duration"
+            << "durationMilliseconds" << QList<double>{20, 2000, 10} << 5000.0 << 2000.0 << "2000 ms";
+        QTest::newRow("Reattività") << "gesture.reactivity"
+                                    << "reactivity" << percent << 25.0 << 0.25 << "25%";
+        QTest::newRow("curve cadence")
+            << "billiards.curve.high.cadence"
+            << "highCadence" << QList<double>{1, 60, 1} << 20.0 << 20.0 << "20 imp/s";
+        QTest::newRow("curve exponent") << "billiards.exponent"
+                                        << "exponent" << QList<double>{0.25, 4, 0.05} << 2.0 << 2.0 << "2.00";
+    }
+    void slidersSpeakTheirUnit() {
+        QFETCH(QString, slider);
+        QFETCH(QString, field);
+        QFETCH(QList<double>, range);
+        QFETCH(double, set);
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        Window w;
+        QWidget *found = w.find("tester." + slider);
+        auto *row = qobject_cast<ParameterSlider *>(found);
+        auto *unitSlider = row ? row->slider() : qobject_cast<UnitSlider *>(found);
+        const auto fieldValue = [&] {
+            const vibrelle::TensionCurve curve = w.f.c().tensionCurve();
+            return field == "exponent"      ? curve.exponent
+                   : field == "highCadence" ? curve.highCadence
+                                            : w.f.c().property(qPrintable(field)).toDouble();
+        };
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(unitSlider);
+        QCOMPARE(accessible->role(), QAccessible::Slider);
+        QAccessibleValueInterface *values = accessible->valueInterface();
+        QCOMPARE(values->minimumValue().toDouble(), range.at(0));
+        QCOMPARE(values->maximumValue().toDouble(), range.at(1));
+        QCOMPARE(values->minimumStepSize().toDouble(), range.at(2));
+        values->setCurrentValue(set);
+        QCOMPARE(fieldValue(), value);
+        QCOMPARE(accessible->text(QAccessible::Value), text);
+        QCOMPARE(values->currentValue().toDouble(), row && range.at(1) == 100 ? value * 100 : value);
+
+        // A drag to the same position writes the same value.
+        const int position = unitSlider->value();
+        unitSlider->setValue(unitSlider->minimum() == position ? position + 1 : unitSlider->minimum());
+        unitSlider->setSliderDown(true);
+        unitSlider->setSliderPosition(position);
+        unitSlider->setSliderDown(false);
+        QCOMPARE(fieldValue(), value);
+    }
+
+    // Every stop of the Tab order has a name and says what it is, and Tab follows the reading order:
+    // sidebar, connection bar, workspace (top to bottom, a column before the one to its right), log,
+    // footer.
+    void focusStopsAreNamedInReadingOrder_data() {
+        QTest::addColumn<Section>("section");
+        QTest::addColumn<ResonancePage>("page");
+        QTest::newRow("controlled") << Section::resonance << ResonancePage::controlled;
+        QTest::newRow("gesture") << Section::resonance << ResonancePage::gesture;
+        QTest::newRow("timed") << Section::resonance << ResonancePage::timed;
+        QTest::newRow("impulses") << Section::impulses << ResonancePage::controlled;
+        QTest::newRow("billiards, curve and log open") << Section::billiards << ResonancePage::controlled;
+    }
+    void focusStopsAreNamedInReadingOrder() {
+        QFETCH(Section, section);
+        QFETCH(ResonancePage, page);
+        Window w;
+        w.view.viewState()->setSelectedSection(section);
+        w.view.viewState()->setResonancePage(page);
+        if (section == Section::billiards) {
+            w.view.viewState()->setShowingLog(true);
+            w.click("tester.billiards.curve");
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        const QStringList regions{"tester.sidebar", "tester.connection", "tester.workspace", "tester.log",
+                                  "tester.footer"};
+        const auto region = [&](QWidget *stop) {
+            for (QWidget *ancestor = stop; ancestor; ancestor = ancestor->parentWidget()) {
+                if (regions.contains(ancestor->objectName())) {
+                    return regions.indexOf(ancestor->objectName());
+                }
+            }
+            return qsizetype(-1);
+        };
+        QWidget *first = w.find("tester.section.resonance");
+        first->setFocus(Qt::TabFocusReason);
+        QWidget *previous = nullptr;
+        QStringList stops;
+        for (QWidget *stop = first; stop && (stops.isEmpty() || stop != first);
+             stop = QApplication::focusWidget()) {
+            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(stop);
+            const QString name = accessible->text(QAccessible::Name);
+            stops << name;
+            QVERIFY2(!name.isEmpty(), qPrintable(stops.join(" > ")));
+            QVERIFY2(accessible->role() != QAccessible::Client && accessible->role() != QAccessible::NoRole,
+                     qPrintable(name));
+            if (previous) {
+                const QRect before(previous->mapTo(&w.view, QPoint()), previous->size());
+                const QRect now(stop->mapTo(&w.view, QPoint()), stop->size());
+                QVERIFY2(region(stop) > region(previous) ||
+                             (region(stop) == region(previous) &&
+                              (now.top() >= before.top() || now.left() > before.right())),
+                         qPrintable(stops.join(" > ")));
+            }
+            QVERIFY2(stops.size() < 60, "Tab never comes back to the first stop");
+            previous = stop;
+            QTest::keyClick(stop, Qt::Key_Tab);
+        }
+        QVERIFY(region(previous) == regions.indexOf("tester.footer"));
     }
 
     // Closing the window while the gesture pad is held ends the gesture with a stop; the change the

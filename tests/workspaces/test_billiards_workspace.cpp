@@ -35,6 +35,14 @@ struct Table {
         }
     }
     void release() { QTest::mouseRelease(pad, Qt::LeftButton, {}, pointer); }
+    // Keys on the focused table: L is Left, S is Shift+Left, R is Right.
+    void type(const QString &keys) {
+        for (const QChar key : keys) {
+            QTest::keyClick(pad, key == 'R' ? Qt::Key_Right : Qt::Key_Left,
+                            key == 'S' ? Qt::ShiftModifier : Qt::NoModifier);
+            host.settle();
+        }
+    }
     void answerAll(double then = 0) {
         while (host.wire().openCount() > 0) {
             host.reply();
@@ -58,25 +66,38 @@ private Q_SLOTS:
     // The pad turns the pull into the charge and the curve's values; the drag ends by a
     // release, by Esc (the stop-all: the rest of the drag drives nothing) or by a release the
     // pad never saw (a move with no button held). Only a charged release fires the shot.
+    // From the keyboard (`keys`, the first key begins the pull) the same operations run: Left
+    // pulls 10 points, Shift+Left 40, Right eases back 10; Space or Return shoots; Esc or moving
+    // the focus away cancels the shot.
     void pullThenEnd_data() {
         QTest::addColumn<int>("dx");
+        QTest::addColumn<QString>("keys");
         QTest::addColumn<bool>("releaseImpulse");
         QTest::addColumn<QString>("end");
         QTest::addColumn<double>("charge");
         QTest::addColumn<bool>("shot");
-        QTest::newRow("half pull shoots") << -110 << true << "release" << 0.5 << true;
-        QTest::newRow("pull to the right stays at rest") << 100 << true << "release" << 0.0 << false;
-        QTest::newRow("release impulse switched off") << -110 << false << "release" << 0.5 << false;
-        QTest::newRow("escape cancels the shot") << -110 << true << "escape" << 0.5 << false;
-        QTest::newRow("an unseen release shoots") << -110 << true << "unseen" << 0.5 << true;
+        QTest::newRow("half pull shoots") << -110 << "" << true << "release" << 0.5 << true;
+        QTest::newRow("pull to the right stays at rest") << 100 << "" << true << "release" << 0.0 << false;
+        QTest::newRow("release impulse switched off") << -110 << "" << false << "release" << 0.5 << false;
+        QTest::newRow("escape cancels the shot") << -110 << "" << true << "escape" << 0.5 << false;
+        QTest::newRow("an unseen release shoots") << -110 << "" << true << "unseen" << 0.5 << true;
+        QTest::newRow("keys: 11 Left, Space") << 0 << "LLLLLLLLLLL" << true << "release" << 0.5 << true;
+        QTest::newRow("keys: Shift, Right, Return") << 0 << "SSSLLLRRRR" << true << "return" << 0.5 << true;
+        QTest::newRow("keys: escape cancels") << 0 << "LLLLLLLLLLL" << true << "escape" << 0.5 << false;
+        QTest::newRow("keys: focus lost cancels") << 0 << "LLLLLLLLLLL" << true << "focus" << 0.5 << false;
     }
     void pullThenEnd() {
         QFETCH(int, dx);
+        QFETCH(QString, keys);
         QFETCH(bool, releaseImpulse);
         QFETCH(QString, end);
         QFETCH(double, charge);
         QFETCH(bool, shot);
         Table table;
+        if (!keys.isEmpty()) {
+            QVERIFY(QTest::qWaitForWindowActive(&table.host.window));
+            table.pad->setFocus(Qt::TabFocusReason);
+        }
         WorkspaceHost &host = table.host;
         auto *box = host.find<QCheckBox>("tester.billiards.releaseImpulse");
         auto *bar = host.find<QProgressBar>("tester.billiards.chargeBar");
@@ -87,14 +108,15 @@ private Q_SLOTS:
         const double restTip = table.pad->geometry().tip.center().x();
         const TensionCurve::Sample pulled = host.controller().tensionCurve().sample(charge);
 
-        QTest::mousePress(table.pad, Qt::LeftButton, {}, table.pointer);
+        keys.isEmpty() ? QTest::mousePress(table.pad, Qt::LeftButton, {}, table.pointer)
+                       : table.type(keys.left(1));
         QVERIFY(host.viewState.cueInteractionActive());
         QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
         QCOMPARE(host.lastBody("mode").toString(), "controlled");
         QCOMPARE(host.lastBody("intensity").toDouble(), host.controller().tensionCurve().sample(0).intensity);
         host.reply();
         QCOMPARE(table.pad->hintText(), pullingHint);
-        table.pull(dx);
+        keys.isEmpty() ? table.pull(dx) : table.type(keys.mid(1));
         QCOMPARE(table.charge->text(), ui::percentageText(charge));
         QCOMPARE(bar->value(), qRound(bar->maximum() * charge));
         QCOMPARE(table.pad->geometry().tip.center().x(), restTip - 90 * charge);
@@ -108,9 +130,19 @@ private Q_SLOTS:
         if (end == "escape") {
             QTest::keyClick(&host.window, Qt::Key_Escape);
             QCOMPARE(table.pad->hintText(), idleHint);
-            table.pull(-40);
+            if (keys.isEmpty()) {
+                table.pull(-40);
+            }
         }
-        end == "unseen" ? table.pull(-10, Qt::NoButton) : table.release();
+        if (end == "unseen") {
+            table.pull(-10, Qt::NoButton);
+        } else if (end == "focus") {
+            table.pad->clearFocus();
+        } else if (!keys.isEmpty()) {
+            QTest::keyClick(table.pad, end == "return" ? Qt::Key_Return : Qt::Key_Space);
+        } else {
+            table.release();
+        }
         QVERIFY(!host.viewState.cueInteractionActive());
         QVERIFY(!host.controller().cueDragging());
         QCOMPARE(host.lastPath(), "/v1/stop");

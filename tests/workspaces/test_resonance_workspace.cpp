@@ -2,6 +2,7 @@
 #include "ui/pads/GesturePad.h"
 #include "ui/workspaces/SegmentedPicker.h"
 
+#include <QAccessible>
 #include <QPushButton>
 
 using namespace vibrelle::testing;
@@ -63,31 +64,6 @@ private Q_SLOTS:
         QVERIFY(host.wire().sent().isEmpty());
     }
 
-    // Each slider writes its own field over its whole range, in its own step (0: continuous).
-    void slidersCoverTheirRanges() {
-        WorkspaceHost host(Section::resonance);
-        const struct {
-            const char *name, *field;
-            double minimum, maximum, step;
-        } rows[] = {{"controlled.pulseRate", "pulseRateHz", 1, 60, 1},
-                    {"controlled.transition", "transitionMilliseconds", 0, 1000, 10},
-                    {"timed.duration", "durationMilliseconds", 20, 2000, 10},
-                    {"controlled.sharpness", "sharpness", 0, 1, 0},
-                    {"timed.fineness", "fineness", 0, 1, 0},
-                    {"gesture.reactivity", "reactivity", 0, 1, 0}};
-        for (const auto &row : rows) {
-            QSlider *slider =
-                host.find<vibrelle::ui::ParameterSlider>(QStringLiteral("tester.") + row.name)->slider();
-            const auto field = [&](int position) {
-                slider->setValue(position);
-                return host.controller().property(row.field).toDouble();
-            };
-            QVERIFY2(field(slider->minimum()) == row.minimum, row.name);
-            QVERIFY2(field(slider->maximum()) == row.maximum, row.name);
-            QVERIFY2(field(1) == row.minimum + (row.step > 0 ? row.step : 1e-4), row.name);
-        }
-    }
-
     // Which controls the controlled page offers at each moment of one resonance.
     void controlledPageThroughOneResonance() {
         WorkspaceHost host(Section::resonance);
@@ -106,6 +82,15 @@ private Q_SLOTS:
         QCOMPARE(state(), "00101111 Pausa");
         host.reply();
         QCOMPARE(state(), "01101111 Pausa");
+        // A value set through the accessibility interface goes out in the unit the row shows.
+        QAccessible::queryAccessibleInterface(
+            host.find<vibrelle::ui::ParameterSlider>("tester.controlled.intensity")->slider())
+            ->valueInterface()
+            ->setCurrentValue(70);
+        host.settle(throttle);
+        QCOMPARE(host.lastPath(), "/v1/resonance/update");
+        QCOMPARE(host.lastBody("intensity").toDouble(), 0.7);
+        host.reply();
 
         QTest::mouseClick(pause, Qt::LeftButton);
         host.settle(throttle);
@@ -191,6 +176,41 @@ private Q_SLOTS:
         host.viewState.setResonancePage(ResonancePage::timed);
         QVERIFY(!page.pad->isPressed());
         QVERIFY(!host.controller().gestureWanted());
+    }
+
+    // From the keyboard: holding Space on the pad is the finger on it (its auto-repeat a movement),
+    // releasing Space or moving the focus away lifts it. The accessible press is a tap.
+    void gesturePadFromTheKeyboard() {
+        GesturePage page;
+        WorkspaceHost &host = page.host;
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(page.pad);
+        QCOMPARE(accessible->role(), QAccessible::Button);
+        QVERIFY(accessible->text(QAccessible::Description).contains("Spazio"));
+        QVERIFY(QTest::qWaitForWindowActive(&host.window));
+        page.pad->setFocus(Qt::TabFocusReason);
+        QTest::keyPress(page.pad, Qt::Key_Space);
+        QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
+        QCOMPARE(host.lastBody("mode").toString(), "gesture");
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ", true);
+        QCoreApplication::sendEvent(page.pad, &repeat);
+        QCOMPARE(page.pad->texts().title, draggingTitle);
+        QVERIFY(accessible->state().pressed);
+        QTest::keyRelease(page.pad, Qt::Key_Space);
+        QCOMPARE(page.pad->texts().title, idleTitle);
+        host.reply();
+        QCOMPARE(host.wire().paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
+        host.reply();
+
+        QTest::keyPress(page.pad, Qt::Key_Space);
+        host.reply();
+        page.pad->clearFocus();
+        QCOMPARE(host.lastPath(), "/v1/stop");
+        host.reply();
+
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        host.reply();
+        QCOMPARE(host.wire().paths().mid(4), (QStringList{"/v1/resonance", "/v1/stop"}));
+        QVERIFY(!accessible->state().pressed);
     }
 
     // The continuous gesture leaves the sliders live and ends on the button; another

@@ -1,7 +1,9 @@
 #include "ui/pads/CuePad.h"
 
+#include "ui/AccessibleControls.h"
 #include "ui/TesterPalette.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -17,6 +19,12 @@ const QColor cueColor = QColor::fromRgbF(0.81f, 0.64f, 0.4f);
 const QColor tipColor = QColor::fromRgbF(0.59f, 0.79f, 0.79f);
 
 constexpr int hintSize = 11;
+constexpr double keyPullStep = 10;
+constexpr double keyPullLongStep = 40;
+
+const QString keyHelp =
+    QStringLiteral("Da tastiera: Freccia sinistra tira la stecca di 10 punti (40 con Maiusc), Freccia "
+                   "destra la allenta; Spazio o Invio tira il colpo, Esc lo annulla.");
 constexpr double ballShadowBlur = 4;
 const QPointF ballShadowOffset(2, 4);
 
@@ -60,6 +68,9 @@ CuePad::CuePad(TesterController *controller, ViewState *viewState, QWidget *pare
     : QWidget(parent)
     , m_controller(controller)
     , m_viewState(viewState) {
+    installAccessibleControls();
+    setFocusPolicy(Qt::StrongFocus);
+    setToolTip(keyHelp);
     setAccessibleName(QStringLiteral(
         "Stecca da biliardo. Premi e trascina verso sinistra per caricare, rilascia per tirare."));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -90,7 +101,7 @@ void CuePad::refresh() {
     m_charge = charge;
     setAccessibleDescription(hintText() + QStringLiteral(". Carica ") +
                              QString::number(std::lround(std::clamp(charge, 0.0, 1.0) * 100)) +
-                             QStringLiteral("%."));
+                             QStringLiteral("%. ") + keyHelp);
     update();
 }
 
@@ -114,6 +125,11 @@ void CuePad::paintEvent(QPaintEvent *) {
     painter.setClipPath(roundedRect(g.bounds, CuePadGeometry::cornerRadius));
 
     painter.fillPath(roundedRect(g.bounds, CuePadGeometry::cornerRadius), feltColor);
+    if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
+        painter.setPen(QPen(TesterPalette::violet(), 3));
+        painter.drawPath(
+            roundedRect(g.bounds.adjusted(1.5, 1.5, -1.5, -1.5), CuePadGeometry::cornerRadius - 1));
+    }
 
     painter.setPen(QPen(white(0.11), 1));
     painter.setBrush(Qt::NoBrush);
@@ -162,10 +178,17 @@ void CuePad::mousePressEvent(QMouseEvent *event) {
         // The release of the previous drag never reached us.
         endDrag();
     }
+    if (m_keyPull) {
+        // The pointer takes the cue over from the keys.
+        m_keyPull = false;
+        if (m_viewState) {
+            m_viewState->setCueInteractionActive(false);
+        }
+    }
     m_pressed = true;
     m_pressX = event->position().x();
     // The drag is live from the first contact: the press is its first movement.
-    reportMovement(m_pressX);
+    reportPull(0);
 }
 
 void CuePad::mouseMoveEvent(QMouseEvent *event) {
@@ -177,7 +200,7 @@ void CuePad::mouseMoveEvent(QMouseEvent *event) {
         endDrag();
         return;
     }
-    reportMovement(event->position().x());
+    reportPull(m_pressX - event->position().x());
 }
 
 void CuePad::mouseReleaseEvent(QMouseEvent *event) {
@@ -187,13 +210,79 @@ void CuePad::mouseReleaseEvent(QMouseEvent *event) {
 }
 
 void CuePad::hideEvent(QHideEvent *event) {
-    if (m_pressed) {
+    if (isHeld()) {
         endDrag();
     }
     QWidget::hideEvent(event);
 }
 
-void CuePad::reportMovement(double x) {
+void CuePad::keyPressEvent(QKeyEvent *event) {
+    const double step = event->modifiers().testFlag(Qt::ShiftModifier) ? keyPullLongStep : keyPullStep;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        pullWithKeys(step);
+        return;
+    case Qt::Key_Right:
+        pullWithKeys(-step);
+        return;
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (m_keyPull && !event->isAutoRepeat()) {
+            endDrag();
+        }
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void CuePad::pullWithKeys(double points) {
+    if (m_pressed || !m_controller || !m_viewState) {
+        return; // the pointer holds the cue
+    }
+    // A pull whose cue drag has ended (Esc, a failure, the controls were busy when it began)
+    // starts again from rest.
+    if (!m_keyPull || !m_controller->cueDragging()) {
+        if (points < 0) {
+            return;
+        }
+        m_keyPull = true;
+        m_keyPullPoints = 0;
+        m_viewState->setCueInteractionActive(false); // the next report begins a cue drag
+    }
+    // Beyond full charge a further pull changes nothing: the cue rests there.
+    if (points > 0 && m_controller->cueCharge() >= 1) {
+        return;
+    }
+    m_keyPullPoints = std::max(0.0, m_keyPullPoints + points);
+    reportPull(m_keyPullPoints);
+}
+
+void CuePad::focusOutEvent(QFocusEvent *event) {
+    // Moving the focus away from a pull cancels the shot. When the window loses the foreground,
+    // the window itself stops the effect.
+    if (m_keyPull && event->reason() != Qt::ActiveWindowFocusReason) {
+        m_keyPull = false;
+        if (m_viewState) {
+            m_viewState->setCueInteractionActive(false);
+        }
+        if (m_controller && m_controller->cueDragging()) {
+            m_controller->stop();
+        }
+    }
+    QWidget::focusOutEvent(event);
+}
+
+void CuePad::tap() {
+    if (!isHeld()) {
+        m_pressed = true;
+        reportPull(0);
+        endDrag();
+    }
+}
+
+void CuePad::reportPull(double pull) {
     if (!m_controller || !m_viewState) {
         return;
     }
@@ -203,11 +292,12 @@ void CuePad::reportMovement(double x) {
         m_viewState->setCueInteractionActive(true);
         m_controller->beginCueDrag();
     }
-    m_controller->updateCueDrag(m_pressX - x);
+    m_controller->updateCueDrag(pull);
 }
 
 void CuePad::endDrag() {
     m_pressed = false;
+    m_keyPull = false;
     if (m_viewState) {
         m_viewState->setCueInteractionActive(false);
     }

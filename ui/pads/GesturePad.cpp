@@ -1,8 +1,10 @@
 #include "ui/pads/GesturePad.h"
 
+#include "ui/AccessibleControls.h"
 #include "ui/Glyphs.h"
 #include "ui/TesterPalette.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -13,6 +15,9 @@ namespace {
 constexpr int titleSize = 13;
 constexpr int subtitleSize = 10;
 constexpr int lineGap = 5;
+
+const QString keyHelp = QStringLiteral("Da tastiera: tieni premuto Spazio per appoggiare il dito, "
+                                       "rilascialo per sollevarlo.");
 
 QPainterPath padShape(const QRectF &bounds) {
     QPainterPath path;
@@ -37,6 +42,9 @@ GesturePadTexts gesturePadTexts(bool continuousGesture, bool gestureWanted) {
 GesturePad::GesturePad(TesterController *controller, QWidget *parent)
     : QWidget(parent)
     , m_controller(controller) {
+    installAccessibleControls();
+    setFocusPolicy(Qt::StrongFocus);
+    setToolTip(keyHelp);
     setAccessibleName(
         QStringLiteral("Zona di prova Risonanza. Premi e trascina sul trackpad, poi rilascia."));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -67,7 +75,7 @@ void GesturePad::refresh() {
     m_gestureWanted = wanted;
     m_continuousGesture = continuous;
     const GesturePadTexts now = texts();
-    setAccessibleDescription(now.title + QStringLiteral(". ") + now.subtitle);
+    setAccessibleDescription(now.title + QStringLiteral(". ") + now.subtitle + QLatin1Char(' ') + keyHelp);
     update();
 }
 
@@ -85,7 +93,9 @@ QSize GesturePad::contentSize() const {
 }
 
 QSize GesturePad::sizeHint() const {
-    return QSize(contentSize().width() + 2 * contentMargin, padHeight);
+    const QSize content = contentSize();
+    return QSize(content.width() + 2 * contentMargin,
+                 std::max(padHeight, content.height() + 2 * contentMargin));
 }
 
 QSize GesturePad::minimumSizeHint() const {
@@ -99,9 +109,11 @@ void GesturePad::paintEvent(QPaintEvent *) {
 
     const QRectF bounds = rect();
     painter.fillPath(padShape(bounds), TesterPalette::withAlpha(violet, fillOpacity()));
-    // An inner border: the stroke lies wholly inside the shape.
-    painter.setPen(QPen(TesterPalette::withAlpha(violet, 0.35), 1));
-    painter.drawPath(padShape(bounds.adjusted(0.5, 0.5, -0.5, -0.5)));
+    // An inner border: the stroke lies wholly inside the shape; stronger with the keyboard focus.
+    const bool keyboardFocus = hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange);
+    painter.setPen(QPen(TesterPalette::withAlpha(violet, keyboardFocus ? 0.9 : 0.35), keyboardFocus ? 2 : 1));
+    painter.drawPath(padShape(bounds.adjusted(keyboardFocus ? 1 : 0.5, keyboardFocus ? 1 : 0.5,
+                                              keyboardFocus ? -1 : -0.5, keyboardFocus ? -1 : -0.5)));
 
     const GesturePadTexts now = texts();
     const QFont titleFont = pixelFont(titleSize, QFont::DemiBold);
@@ -140,10 +152,7 @@ void GesturePad::mousePressEvent(QMouseEvent *event) {
         event->ignore();
         return;
     }
-    m_pressed = true;
-    if (m_controller) {
-        m_controller->beginGesture(false);
-    }
+    press();
 }
 
 void GesturePad::mouseMoveEvent(QMouseEvent *event) {
@@ -155,6 +164,56 @@ void GesturePad::mouseMoveEvent(QMouseEvent *event) {
         endDrag();
         return;
     }
+    reportMovement();
+}
+
+void GesturePad::keyPressEvent(QKeyEvent *event) {
+    if (event->key() != Qt::Key_Space) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // The key's auto-repeat stands for the finger's movement.
+    if (!event->isAutoRepeat() && !m_pressed) {
+        m_keyHeld = true;
+        press();
+    } else if (m_keyHeld) {
+        reportMovement();
+    }
+}
+
+void GesturePad::keyReleaseEvent(QKeyEvent *event) {
+    if (event->key() != Qt::Key_Space) {
+        QWidget::keyReleaseEvent(event);
+        return;
+    }
+    if (!event->isAutoRepeat() && m_keyHeld) {
+        endDrag();
+    }
+}
+
+void GesturePad::focusOutEvent(QFocusEvent *event) {
+    // A key held on the pad cannot be released where the pad no longer hears it.
+    if (m_keyHeld) {
+        endDrag();
+    }
+    QWidget::focusOutEvent(event);
+}
+
+void GesturePad::tap() {
+    if (!m_pressed) {
+        press();
+        endDrag();
+    }
+}
+
+void GesturePad::press() {
+    m_pressed = true;
+    if (m_controller) {
+        m_controller->beginGesture(false);
+    }
+}
+
+void GesturePad::reportMovement() {
     // The controller ignores the call while a gesture is already wanted; while controls
     // are disabled, a later movement of the same drag starts the gesture.
     if (m_controller) {
@@ -185,6 +244,7 @@ void GesturePad::changeEvent(QEvent *event) {
 
 void GesturePad::endDrag() {
     m_pressed = false;
+    m_keyHeld = false;
     if (m_controller) {
         m_controller->endGesturePadDrag();
     }

@@ -18,14 +18,13 @@ constexpr int trackInset = 2;
 
 } // namespace
 
-class PickerSegment final : public QAbstractButton {
+class PickerSegment final : public TabButton {
 public:
     PickerSegment(const QString &text, int index, SegmentedPicker *picker)
-        : QAbstractButton(picker)
+        : TabButton(picker)
         , m_picker(picker)
         , m_index(index) {
         setText(text);
-        setCheckable(true);
         setFocusPolicy(Qt::StrongFocus);
         setFont(pixelFont(12, QFont::Medium));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -80,7 +79,7 @@ protected:
             click();
             return;
         default:
-            QAbstractButton::keyPressEvent(event);
+            TabButton::keyPressEvent(event);
         }
     }
 
@@ -90,7 +89,7 @@ private:
 };
 
 SegmentedPicker::SegmentedPicker(const QStringList &labels, QWidget *parent)
-    : QWidget(parent)
+    : TabList(parent)
     , m_group(new QButtonGroup(this)) {
     m_group->setExclusive(true);
     auto *row = new QHBoxLayout(this);

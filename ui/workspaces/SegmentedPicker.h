@@ -1,18 +1,18 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ui/AccessibleControls.h"
+
 #include <QList>
 #include <QStringList>
-#include <QWidget>
 
 class QButtonGroup;
 
 namespace vibrelle::ui {
 
-// A row of mutually exclusive segments. Each segment is a checkable button: Tab reaches
-// it, Space chooses it, and the arrow keys move the choice to the neighbouring segment.
-// Segments share the width equally.
-class SegmentedPicker final : public QWidget {
+// A row of mutually exclusive segments, a tab list whose segments are page tabs: Tab reaches
+// a segment, Space or Return chooses it, and the arrow keys move the choice to the neighbouring
+// segment. Segments share the width equally.
+class SegmentedPicker final : public TabList {
     Q_OBJECT
 public:
     explicit SegmentedPicker(const QStringList &labels, QWidget *parent = nullptr);

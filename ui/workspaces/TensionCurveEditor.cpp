@@ -1,6 +1,7 @@
 #include "ui/workspaces/TensionCurveEditor.h"
 
 #include "core/Types.h"
+#include "ui/AccessibleControls.h"
 #include "ui/BuildingBlocks.h"
 #include "ui/workspaces/WorkspaceKit.h"
 
@@ -8,7 +9,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QSignalBlocker>
-#include <QSlider>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -57,7 +57,7 @@ TensionCurveEditor::TensionCurveEditor(TesterController *controller, QWidget *pa
     setTone(m_exponentValue, Tone::accent);
     exponentHeader->addWidget(m_exponentValue);
     exponentGroup->addLayout(exponentHeader);
-    m_exponent = new QSlider(Qt::Horizontal, this);
+    m_exponent = new UnitSlider(exponentMinimumHundredths / 100.0, exponentStepHundredths, 100, this);
     m_exponent->setObjectName(QStringLiteral("tester.billiards.exponent"));
     m_exponent->setAccessibleName(QStringLiteral("Esponente della curva"));
     useAccentHighlight(m_exponent);
@@ -154,8 +154,8 @@ void TensionCurveEditor::refresh() {
     const QString text = exponentText(exponent);
     if (m_exponentValue->text() != text) {
         m_exponentValue->setText(text);
-        m_exponent->setAccessibleDescription(text);
     }
+    m_exponent->setShown(exponent, text);
     for (ParameterSlider *row : m_rows) {
         row->refresh();
     }

@@ -8,11 +8,11 @@
 #include <QWidget>
 
 class QLabel;
-class QSlider;
 
 namespace vibrelle::ui {
 
 class ParameterSlider;
+class UnitSlider;
 
 // The exponent of the tension curve and its start ("INIZIO") and end ("FINE") values.
 // Every control writes one field of the controller's curve; none is ever disabled.
@@ -31,7 +31,7 @@ private:
 
     QPointer<TesterController> m_controller;
     QLabel *m_exponentValue = nullptr;
-    QSlider *m_exponent = nullptr;
+    UnitSlider *m_exponent = nullptr;
     QList<ParameterSlider *> m_rows;
 };
 
