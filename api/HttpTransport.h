@@ -16,6 +16,8 @@ struct HttpRequest {
     QUrl url;
     QList<QPair<QByteArray, QByteArray>> headers;
     std::optional<QByteArray> body; // none: no body on the wire
+
+    friend bool operator==(const HttpRequest &, const HttpRequest &) = default;
 };
 
 // The one outcome of an exchange: a reply (status code and body) or a failure.

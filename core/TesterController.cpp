@@ -206,9 +206,9 @@ bool TesterController::controlledParametersEditable() const
 
 // --- Request log ----------------------------------------------------------------------------
 
-void TesterController::addLog(const QString &text, bool failed)
+void TesterController::addLog(const QString &text, bool failed, std::optional<HttpRequest> request)
 {
-    LogEntry entry{QUuid::createUuid(), truncateGraphemes(text, maxLogCharacters), failed};
+    LogEntry entry{QUuid::createUuid(), truncateGraphemes(text, maxLogCharacters), failed, std::move(request)};
     m_entries.prepend(std::move(entry));
     if (m_entries.size() > maxLogEntries) {
         m_entries.resize(maxLogEntries);
@@ -257,10 +257,11 @@ void TesterController::send(Command command, const std::optional<QJsonObject> &b
     inFlight.duration = duration;
     inFlight.updatesDuration = command == Command::update && inFlight.body.contains(QStringLiteral("durationMs"));
     inFlight.start = m_time->now();
-    inFlight.method = request.method;
-    m_requestTask = inFlight;
+    inFlight.request = std::move(request);
+    m_requestTask = std::move(inFlight);
 
-    m_transport->send(request, [self = QPointer<TesterController>(this)](const HttpOutcome &outcome) {
+    const HttpRequest &sent = m_requestTask->request; // the log keeps this very request
+    m_transport->send(sent, [self = QPointer<TesterController>(this)](const HttpOutcome &outcome) {
         if (self) {
             self->handleOutcome(outcome);
         }
@@ -293,14 +294,14 @@ void TesterController::handleReply(const InFlight &request, const ServiceReply &
 
     const Command command = request.command;
     if (!((command == Command::heartbeat || command == Command::update) && reply.ok)) {
-        QString line = QString::fromLatin1(request.method) + QLatin1Char(' ') + request.path + separator +
-                       QString::number(reply.statusCode) + separator + msText + QStringLiteral(" ms") + separator +
-                       reply.message;
+        QString line = QString::fromLatin1(request.request.method) + QLatin1Char(' ') + request.path +
+                       separator + QString::number(reply.statusCode) + separator + msText +
+                       QStringLiteral(" ms") + separator + reply.message;
         if (reply.emitted) {
             line += separator + QStringLiteral("emitted: ") +
                     (*reply.emitted ? QStringLiteral("true") : QStringLiteral("false"));
         }
-        addLog(line, !reply.ok);
+        addLog(line, !reply.ok, request.request);
     }
 
     bool effectEnded = false;
@@ -363,7 +364,7 @@ void TesterController::handleTransportFailure(const InFlight &request, const QSt
 {
     setConnected(false);
     setStatus(QStringLiteral("Connessione non riuscita: ") + description);
-    addLog(request.path + separator + m_status, true);
+    addLog(request.path + separator + m_status, true, request.request);
     m_requestTask.reset();
     setBusy(false);
     complete(request.command, false, request.duration, false, request.updatesDuration);

@@ -136,7 +136,8 @@ public:
     void stopForTermination(std::function<void()> completion);
     void stopOnDeactivation(const QString &reason);
 
-    void addLog(const QString &text, bool failed);
+    // `request`: the request of the exchange the line reports, if it reports one.
+    void addLog(const QString &text, bool failed, std::optional<HttpRequest> request = std::nullopt);
 
     // --- Read-only views of the internal bookkeeping (diagnostics and tests) --------
     QString clientID() const { return m_clientID; }
@@ -172,7 +173,7 @@ private:
         double duration = 0;
         bool updatesDuration = false;
         double start = 0;
-        QByteArray method;
+        HttpRequest request; // exactly as handed to the transport
     };
 
     void send(Command command, const std::optional<QJsonObject> &body, double duration,

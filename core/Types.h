@@ -1,5 +1,6 @@
 #pragma once
 
+#include "api/HttpTransport.h"
 #include "api/Rounding.h" // roundHalfAwayFromZero, for the controller and the window
 
 #include <QList>
@@ -30,6 +31,9 @@ struct LogEntry {
     QUuid id;
     QString text;
     bool failed = false;
+    // The request as it was handed to the transport, for the lines of an exchange; kept in
+    // memory only, and gone with the entry.
+    std::optional<HttpRequest> request;
 
     friend bool operator==(const LogEntry &, const LogEntry &) = default;
 };

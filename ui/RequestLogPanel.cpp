@@ -1,27 +1,92 @@
 #include "ui/RequestLogPanel.h"
 
+#include "api/CurlCommand.h"
 #include "ui/AccessibleControls.h"
 #include "ui/TesterPalette.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QScrollArea>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
 namespace vibrelle::ui {
 namespace {
 
-QLabel *logLine(QWidget *parent) {
-    auto *label = new QLabel(parent);
-    label->setFont(monospaceFont(10));
-    label->setTextFormat(Qt::PlainText);
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
-}
+// One line of the log. Tab reaches it; its context menu (right click, the Menu key or
+// Shift+F10) copies the line, or the request behind it as a curl command.
+class LogLine final : public QLabel {
+public:
+    explicit LogLine(QWidget *parent)
+        : QLabel(parent) {
+        setFont(monospaceFont(10));
+        setTextFormat(Qt::PlainText);
+        setWordWrap(true);
+        setTextInteractionFlags(Qt::TextSelectableByMouse);
+        setFocusPolicy(Qt::StrongFocus);
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    }
+
+    void display(const LogEntry &entry) {
+        m_entry = entry;
+        setText(entry.text);
+        setAccessibleName(entry.text);
+        setAccessibleDescription(entry.failed ? QStringLiteral("Non riuscita") : QString());
+        setTone(this, entry.failed ? Tone::failure : Tone::secondary);
+    }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override {
+        openMenu(event->reason() == QContextMenuEvent::Mouse ? event->globalPos()
+                                                             : mapToGlobal(QPoint(0, height())));
+    }
+
+    void keyPressEvent(QKeyEvent *event) override {
+        if (event->key() == Qt::Key_Menu ||
+            (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)) {
+            openMenu(mapToGlobal(QPoint(0, height())));
+            return;
+        }
+        QLabel::keyPressEvent(event);
+    }
+
+    void paintEvent(QPaintEvent *event) override {
+        QLabel::paintEvent(event);
+        if (hasFocus()) {
+            QStylePainter painter(this);
+            QStyleOptionFocusRect option;
+            option.initFrom(this);
+            painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+        }
+    }
+
+private:
+    // The menu acts on the entry shown when it opened, whatever the log does meanwhile.
+    void openMenu(const QPoint &at) {
+        if (QApplication::activePopupWidget()) {
+            return; // the platform's own context menu event for the same key press
+        }
+        auto *menu = new QMenu(this);
+        menu->setObjectName(QStringLiteral("tester.log.menu"));
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        if (const auto command = m_entry.request ? curlCommand(*m_entry.request) : std::nullopt) {
+            menu->addAction(QStringLiteral("Copia come comando curl"), this,
+                            [command = *command] { QGuiApplication::clipboard()->setText(command); });
+        }
+        menu->addAction(QStringLiteral("Copia riga"), this,
+                        [text = m_entry.text] { QGuiApplication::clipboard()->setText(text); });
+        menu->popup(at);
+    }
+
+    LogEntry m_entry;
+};
 
 } // namespace
 
@@ -64,7 +129,9 @@ RequestLogPanel::RequestLogPanel(QWidget *parent)
     m_lines = new QVBoxLayout(content);
     m_lines->setContentsMargins(0, 0, 0, 0);
     m_lines->setSpacing(7);
-    m_placeholder = logLine(content);
+    m_placeholder = new LogLine(content);
+    m_placeholder->setFocusPolicy(Qt::NoFocus);
+    m_placeholder->setContextMenuPolicy(Qt::NoContextMenu);
     m_placeholder->setObjectName(QStringLiteral("tester.log.placeholder"));
     m_placeholder->setText(placeholderText());
     setTone(m_placeholder, Tone::secondary);
@@ -84,10 +151,12 @@ void RequestLogPanel::setEntries(const QList<LogEntry> &entries) {
 
     // Lines are kept and reused: the log holds at most 30 entries.
     while (m_entryLabels.size() < entries.size()) {
-        auto *label = logLine(m_scroll->widget());
-        label->setObjectName(QStringLiteral("tester.log.entry"));
-        m_lines->insertWidget(m_lines->count() - 1, label);
-        m_entryLabels.append(label);
+        auto *line = new LogLine(m_scroll->widget());
+        line->setObjectName(QStringLiteral("tester.log.entry"));
+        // Tab goes through the lines in their order, right after the list itself.
+        setTabOrder(m_entryLabels.isEmpty() ? static_cast<QWidget *>(m_scroll) : m_entryLabels.last(), line);
+        m_lines->insertWidget(m_lines->count() - 1, line);
+        m_entryLabels.append(line);
     }
     for (qsizetype i = 0; i < m_entryLabels.size(); ++i) {
         QLabel *label = m_entryLabels.at(i);
@@ -95,11 +164,8 @@ void RequestLogPanel::setEntries(const QList<LogEntry> &entries) {
             label->hide();
             continue;
         }
-        const LogEntry &entry = entries.at(i);
-        label->setText(entry.text);
-        label->setProperty("failed", entry.failed);
-        setTone(label, entry.failed ? Tone::failure : Tone::secondary);
-        label->show();
+        static_cast<LogLine *>(label)->display(entries.at(i));
+        label->setVisible(true);
     }
 }
 

@@ -134,6 +134,7 @@ private Q_SLOTS:
             const TesterController &c = f.c();
             QCOMPARE(c.entries().size(), 2);
             QCOMPARE(top(c), invalidAddress);
+            QVERIFY(!c.entries().first().request); // nothing was sent
             QCOMPARE(c.status() + " [failed]", invalidAddress);
             QVERIFY(!c.connected() && !c.busy() && !c.requestInFlight() && c.controlsEnabled());
             QVERIFY(!c.resonanceMode() && !c.effectAddress() && !c.effectRunning());
@@ -226,6 +227,8 @@ private Q_SLOTS:
         f.transport->complete(outcome);
         QCOMPARE(f.c().entries().size(), logged + 1);
         QCOMPARE(top(f.c()), line);
+        // The line keeps the very request the transport was handed, for copying it out.
+        QCOMPARE(f.c().entries().first().request, std::optional(f.transport->sent().first().request));
         QCOMPARE(f.c().status(), status);
         QCOMPARE(f.c().connected(), !failed);
         // A failed effect request is followed at once by the automatic stop; nothing else asks for more.
@@ -245,6 +248,7 @@ private Q_SLOTS:
         f.transport->replyOk({{"available", true}, {"state", "ready"}, {"version", "2"}, {"paused", true}});
         QCOMPARE(f.c().entries().size(), 2);
         QCOMPARE(top(f.c(), 0), "state: ready · available: true");
+        QVERIFY(!f.c().entries().at(0).request && f.c().entries().at(1).request);
         QCOMPARE(top(f.c(), 1), "GET /v1/status · 200 · 12 ms · OK");
         QVERIFY(!f.c().controlledPaused());
         f.c().verifyConnection(); // a failed status reply logs no summary

@@ -1,13 +1,17 @@
 // The HTTP transport against a real server on 127.0.0.1 started by the test: the request bytes
-// the server sees, replies of any status, redirects and cookies refused, failed connections and
-// the two time-outs (the only checks here on real time), and the body cap.
+// the server sees (and sees again from the curl command that copies the request), replies of any status,
+// redirects and cookies refused, failed connections and the two time-outs (the only checks here on real
+// time), and the body cap.
 
 #include "api/Command.h"
+#include "api/CurlCommand.h"
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
+#include "core/TesterController.h"
 #include "support/ScriptedServer.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTest>
 #include <QThread>
 
@@ -68,6 +72,24 @@ quint16 closedPort() {
     return probe.serverPort(); // closed again when the probe goes
 }
 
+// Runs the curl command that copies `request` with sh, the event loop running meanwhile.
+bool runCurl(const HttpRequest &request) {
+    QProcess sh;
+    sh.start("sh", {"-c", curlCommand(request).value_or("false") + " --silent --show-error"});
+    return QTest::qWaitFor([&] { return sh.state() == QProcess::NotRunning; }, patience) &&
+           sh.exitStatus() == QProcess::NormalExit && sh.exitCode() == 0;
+}
+
+// The parts of a request that a copy must deliver unchanged.
+QByteArrayList wireForm(const RecordedRequest &seen) {
+    QByteArrayList form{seen.raw.left(seen.raw.indexOf("\r\n")), seen.body};
+    for (const QByteArray name :
+         {"X-VBL-Client", "X-VBL-Client-Name", "Accept", "Content-Type", "Content-Length"}) {
+        form.append(name + ": " + seen.values(name).join("|"));
+    }
+    return form;
+}
+
 QByteArray jsonOfSize(qsizetype size) {
     const QByteArray head = "{\"ok\":true,\"pad\":\"";
     return head + QByteArray(size - head.size() - 2, 'x') + "\"}";
@@ -83,12 +105,26 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("method");
         QTest::addColumn<QString>("path");
         QTest::addColumn<std::optional<QByteArray>>("body");
+        const auto post = [](const char *name, const QString &path, const QByteArray &body) {
+            QTest::addRow("%s", name) << QByteArray("POST") << path << std::optional<QByteArray>(body);
+        };
         QTest::addRow("status") << QByteArray("GET") << "/v1/status" << std::optional<QByteArray>();
-        QTest::addRow("sequence") << QByteArray("POST") << "/v1/sequences" << encodeBody(sequenceBody(0.625));
+        post("sequence", "/v1/sequences", *encodeBody(sequenceBody(0.625)));
         // A body that could not be encoded goes out as an empty POST, content type unchanged.
         QTest::addRow("empty POST") << QByteArray("POST") << "/v1/impulses" << std::optional<QByteArray>();
+        // Bytes a shell would read as its own, for the copy as a curl command.
+        post("quote", "/v1/impulses", "{\"style\":\"it's\"}");
+        post("quote in the path", "/v1/it's", "{}");
+        post("double quote", "/v1/impulses", "{\"style\":\"\\\"soft\\\"\"}");
+        post("dollar and backtick", "/v1/impulses", "{\"style\":\"$HOME $(id) `id` ${x}\"}");
+        post("backslashes", "/v1/impulses", "{\"style\":\"a\\\\b\\\\\\\\c\\\\\"}");
+        post("newline in a string", "/v1/impulses", "{\"style\":\"two\nlines\r\n\"}");
+        post("non-ASCII", "/v1/impulses", "{\"style\":\"morbidezza \u00b7 \u00e8 \u2014 \xf0\x9f\x91\x8d\"}");
+        post("leading @ and dash", "/v1/impulses", "@-");
     }
 
+    // Each request as the server saw it, from the transport and then from the curl command
+    // that copies it, run by sh: the same bytes where they count.
     void requestAsTheServerSawIt() {
         QFETCH(QByteArray, method);
         QFETCH(QString, path);
@@ -109,7 +145,7 @@ private Q_SLOTS:
         QVERIFY(!exchange.outcome->bodyTruncated);
 
         QCOMPARE(server.requests().size(), 1);
-        const RecordedRequest &seen = server.requests().first();
+        const RecordedRequest seen = server.requests().first();
         QVERIFY2(seen.raw.startsWith(method + ' ' + path.toLatin1() + " HTTP/1.1\r\n"), seen.raw.constData());
         QCOMPARE(seen.values("Host"),
                  QByteArrayList{QStringLiteral("127.0.0.1:%1").arg(server.port()).toLatin1()});
@@ -121,6 +157,43 @@ private Q_SLOTS:
         QVERIFY(seen.values("Cookie").isEmpty());
         QCOMPARE(seen.body, body.value_or(""));
         QCOMPARE(seen.header("Content-Length").toInt(), seen.body.size());
+
+        QVERIFY(runCurl(request));
+        QCOMPARE(server.requests().size(), 2);
+        QCOMPARE(wireForm(server.requests().last()), wireForm(seen));
+    }
+
+    // What the tester logged, copied as curl commands: the status request, an impulse, and an
+    // impulse whose body could not be encoded and went out empty.
+    void loggedRequestsCopiedAsCurl() {
+        ScriptedServer server;
+        QVERIFY(server.listen());
+        server.setDefault(ScriptedServer::reply(ScriptedServer::response(200, R"({"ok":true})")));
+        TesterController tester(server.baseUrl()); // the status request, then two impulses
+        const auto settled = [&] { return QTest::qWaitFor([&] { return !tester.busy(); }, patience); };
+        for (const double intensity : {0.5, qQNaN()}) { // NaN: no body can be encoded
+            QVERIFY(settled());
+            tester.setIntensity(intensity);
+            tester.impulse("natural");
+        }
+        QVERIFY(settled());
+        const QList<RecordedRequest> sent = server.requests();
+        QCOMPARE(sent.size(), 3);
+        QCOMPARE(tester.entries().size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QVERIFY(runCurl(tester.entries().at(2 - i).request.value())); // newest first
+            QCOMPARE(wireForm(server.requests().last()), wireForm(sent.at(i)));
+        }
+    }
+
+    // A request that cannot travel as shell text gives no command.
+    void noCommandForUnquotableBytes() {
+        HttpRequest request = makeRequest("http://127.0.0.1:59723/v1/impulses", "{}");
+        QVERIFY(curlCommand(request));
+        for (const QByteArray body : {QByteArray("{\"a\":\"\0\"}", 9), QByteArray("{\"a\":\"\xc3\"}")}) {
+            request.body = body;
+            QVERIFY(!curlCommand(request));
+        }
     }
 
     void anyStatusIsAReply_data() {

@@ -1,6 +1,7 @@
 // The window: sidebar, connection bar, heading badge, request log, footer and the
 // foreground handling, driven through its widgets.
 
+#include "api/CurlCommand.h"
 #include "support/ControllerFixture.h"
 #include "support/NamedWidget.h"
 #include "ui/BuildingBlocks.h"
@@ -11,13 +12,16 @@
 #include "ui/pads/GesturePad.h"
 
 #include <QAccessible>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QtTest>
 
 #include <functional>
 
 using vibrelle::testing::ControllerFixture;
+using namespace vibrelle;
 using namespace vibrelle::ui;
 
 namespace {
@@ -162,6 +166,53 @@ private Q_SLOTS:
         QVERIFY(lines.at(0)->textInteractionFlags() & Qt::TextSelectableByMouse);
         w.click("tester.log.toggle");
         QVERIFY(w.find("tester.log")->isHidden());
+    }
+
+    // Tab reaches every log line; its context menu opens from the Menu key, Shift+F10 or a right
+    // click, and copies the line or, for a request, a curl command that repeats it.
+    void logLinesCopyFromTheKeyboard() {
+        Window w;
+        w.click("tester.log.toggle");
+        w.f.c().impulse("crisp");
+        w.f.transport->fail(); // the automatic stop follows
+        w.reply();
+        w.f.c().addLog(QStringLiteral("Stop automatico: chiusura del tester"), false);
+        QCoreApplication::processEvents();
+        w.find("tester.log.lines")->setFocus(Qt::TabFocusReason);
+        QList<QWidget *> reached;
+        for (int i = 0; i < 3; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached.append(QApplication::focusWidget());
+        }
+        const QList<QLabel *> lines = w.view.findChildren<QLabel *>("tester.log.entry");
+        QCOMPARE(reached, (QList<QWidget *>{lines.at(0), lines.at(1), lines.at(2)}));
+
+        // The note, the stop, the failed impulse: what each menu offers, and what its first item copies.
+        const auto copied = [](const std::function<void()> &open) -> QString {
+            open();
+            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+            if (!menu) {
+                return QStringLiteral("no menu");
+            }
+            QStringList texts;
+            for (const QAction *action : menu->actions()) {
+                texts.append(action->text());
+            }
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            return texts.join('|') + " > " + QGuiApplication::clipboard()->text();
+        };
+        const auto curl = [&](int index) {
+            return curlCommand(w.f.transport->sent().at(index).request).value();
+        };
+        QCOMPARE(copied([&] { QTest::keyClick(lines.at(0), Qt::Key_Menu); }),
+                 "Copia riga > Stop automatico: chiusura del tester");
+        QCOMPARE(copied([&] { QTest::keyClick(lines.at(2), Qt::Key_F10, Qt::ShiftModifier); }),
+                 "Copia come comando curl|Copia riga > " + curl(0));
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, {4, 4},
+                                     lines.at(1)->mapToGlobal(QPoint(4, 4)));
+        QCOMPARE(copied([&] { QApplication::sendEvent(lines.at(1), &rightClick); }),
+                 "Copia come comando curl|Copia riga > " + curl(1));
     }
 
     // "Ferma tutto" and Esc anywhere in the window (even in the address field, even idle) stop
