@@ -1,6 +1,7 @@
 #include "app/TesterShell.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 #include <QShortcut>
 
 namespace vibrelle {
@@ -19,7 +20,7 @@ TesterShell::TesterShell(TesterController *controller, std::shared_ptr<TimeSourc
         },
         fallbackSeconds, this);
 
-    m_window->resize(defaultWidth, defaultHeight);
+    m_window->resize(initialSize(m_window.get()));
     m_window->installEventFilter(this);
     // Ctrl+Q, plus whatever else the desktop binds to quitting.
     QList<QKeySequence> quitKeys = QKeySequence::keyBindings(QKeySequence::Quit);
@@ -31,6 +32,13 @@ TesterShell::TesterShell(TesterController *controller, std::shared_ptr<TimeSourc
     quitShortcut->setKeys(quitKeys);
     quitShortcut->setContext(Qt::WindowShortcut);
     connect(quitShortcut, &QShortcut::activated, this, &TesterShell::quit);
+}
+
+QSize TesterShell::initialSize(const QWidget *window) {
+    const QSize size = window->sizeHint();
+    return window->screen()
+               ? size.boundedTo(window->screen()->availableSize()).expandedTo(window->minimumSize())
+               : size;
 }
 
 TesterShell::~TesterShell() {

@@ -18,9 +18,6 @@ namespace vibrelle {
 class TesterShell final : public QObject {
     Q_OBJECT
 public:
-    static constexpr int defaultWidth = 840;
-    static constexpr int defaultHeight = 740;
-
     TesterShell(TesterController *controller, std::shared_ptr<TimeSource> time,
                 std::function<void()> terminate,
                 double fallbackSeconds = TerminationHandshake::defaultFallbackSeconds,
@@ -28,6 +25,8 @@ public:
     ~TesterShell() override;
 
     ui::TesterView *window() const { return m_window.get(); }
+    // The window's size when it opens: its size hint, as far as its screen allows.
+    static QSize initialSize(const QWidget *window);
     TerminationHandshake *handshake() const { return m_handshake; }
 
     // A quit request from anywhere (menu shortcut, window close, termination signal).

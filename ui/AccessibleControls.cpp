@@ -143,9 +143,6 @@ QAccessibleInterface *controlInterface(const QString &className, QObject *object
     if (is(UnitSlider::staticMetaObject)) {
         return new SliderAccessible(widget);
     }
-    if (is(ScrollPane::staticMetaObject)) {
-        return new QAccessibleWidget(widget, QAccessible::Pane);
-    }
     if (is(GesturePad::staticMetaObject)) {
         return new PadAccessible<GesturePad>(widget);
     }
@@ -206,12 +203,6 @@ void UnitSlider::setShown(double unitValue, const QString &text) {
     setAccessibleDescription(text);
     QAccessibleValueChangeEvent event(this, unitValue);
     QAccessible::updateAccessibility(&event);
-}
-
-ScrollPane::ScrollPane(QWidget *parent)
-    : QScrollArea(parent) {
-    installAccessibleControls();
-    setFocusPolicy(Qt::StrongFocus);
 }
 
 } // namespace vibrelle::ui

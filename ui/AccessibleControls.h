@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QAbstractButton>
-#include <QScrollArea>
 #include <QSlider>
 #include <QWidget>
 
@@ -52,13 +51,6 @@ private:
     double m_divisor;
     double m_shownValue = 0;
     QString m_shownText;
-};
-
-// A scroll area that is a keyboard focus stop (to scroll it with the keys) and says so: a named pane.
-class ScrollPane final : public QScrollArea {
-    Q_OBJECT
-public:
-    explicit ScrollPane(QWidget *parent = nullptr);
 };
 
 } // namespace vibrelle::ui

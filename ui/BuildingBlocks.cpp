@@ -87,10 +87,10 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
     auto *header = new QHBoxLayout;
     header->setSpacing(8);
     auto *titleLabel = new QLabel(title, this);
-    titleLabel->setFont(pixelFont(12));
+    setDesignFont(titleLabel, 12);
     m_valueLabel = new QLabel(this);
     m_valueLabel->setObjectName(QStringLiteral("value"));
-    m_valueLabel->setFont(monospaceFont(12, QFont::DemiBold));
+    setDesignFont(m_valueLabel, 12, QFont::DemiBold, Face::monospace);
     setTone(m_valueLabel, Tone::accent);
     header->addWidget(titleLabel);
     header->addStretch(1);
@@ -195,7 +195,7 @@ QFrame *panel(QWidget *content, QWidget *parent) {
 
 QLabel *note(const QString &text, QWidget *parent) {
     auto *label = new QLabel(text, parent);
-    label->setFont(pixelFont(11));
+    setDesignFont(label, 11);
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     setTone(label, Tone::secondary);

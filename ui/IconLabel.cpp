@@ -3,6 +3,7 @@
 #include "ui/Glyphs.h"
 
 #include <QEvent>
+#include <QFontInfo>
 #include <QPainter>
 
 #include <cmath>
@@ -41,8 +42,7 @@ void IconLabel::setSpacing(int spacing) {
 }
 
 int IconLabel::glyphSide() const {
-    const int pixelSize = font().pixelSize() > 0 ? font().pixelSize() : fontMetrics().height();
-    return static_cast<int>(std::lround(pixelSize * m_glyphScale));
+    return static_cast<int>(std::lround(QFontInfo(font()).pixelSize() * m_glyphScale));
 }
 
 QSize IconLabel::sizeHint() const {

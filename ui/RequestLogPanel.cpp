@@ -1,7 +1,6 @@
 #include "ui/RequestLogPanel.h"
 
 #include "api/CurlCommand.h"
-#include "ui/AccessibleControls.h"
 #include "ui/TesterPalette.h"
 
 #include <QApplication>
@@ -25,7 +24,7 @@ class LogLine final : public QLabel {
 public:
     explicit LogLine(QWidget *parent)
         : QLabel(parent) {
-        setFont(monospaceFont(10));
+        setDesignFont(this, 10, QFont::Normal, Face::monospace);
         setTextFormat(Qt::PlainText);
         setWordWrap(true);
         setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -106,19 +105,20 @@ RequestLogPanel::RequestLogPanel(QWidget *parent)
     auto *header = new QHBoxLayout;
     header->setSpacing(8);
     auto *title = new QLabel(QStringLiteral("Richieste · tempo di risposta locale"), this);
-    title->setFont(pixelFont(10, QFont::DemiBold));
+    setDesignFont(title, 10, QFont::DemiBold);
     auto *limit = new QLabel(QStringLiteral("Ultime 30"), this);
-    limit->setFont(pixelFont(10));
+    setDesignFont(limit, 10);
     setTone(limit, Tone::tertiary);
     header->addWidget(title);
     header->addStretch(1);
     header->addWidget(limit);
     column->addLayout(header);
 
-    m_scroll = new ScrollPane(this);
+    m_scroll = new QScrollArea(this);
     m_scroll->setObjectName(QStringLiteral("tester.log.lines"));
     m_scroll->setAccessibleName(title->text());
-    m_scroll->setFixedHeight(92);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the lines are the stops; the area scrolls to each
+    m_scroll->setFixedHeight(textLength(92));
     m_scroll->setFrameShape(QFrame::NoFrame);
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -137,9 +137,23 @@ RequestLogPanel::RequestLogPanel(QWidget *parent)
     setTone(m_placeholder, Tone::secondary);
     m_lines->addWidget(m_placeholder);
     m_lines->addStretch(1);
+    // The first line is made with the panel, so that the lines take their place in the Tab order
+    // where the log is read, before the footer: each later line follows the one before it.
+    addLine()->hide();
     m_scroll->setWidget(content);
     content->setAutoFillBackground(false); // setWidget() turned it on; the panel's fill shows through
     column->addWidget(m_scroll);
+}
+
+QLabel *RequestLogPanel::addLine() {
+    auto *line = new LogLine(m_lines->parentWidget());
+    line->setObjectName(QStringLiteral("tester.log.entry"));
+    if (!m_entryLabels.isEmpty()) {
+        setTabOrder(m_entryLabels.last(), line);
+    }
+    m_lines->insertWidget(m_lines->count() - 1, line);
+    m_entryLabels.append(line);
+    return line;
 }
 
 void RequestLogPanel::setEntries(const QList<LogEntry> &entries) {
@@ -151,12 +165,7 @@ void RequestLogPanel::setEntries(const QList<LogEntry> &entries) {
 
     // Lines are kept and reused: the log holds at most 30 entries.
     while (m_entryLabels.size() < entries.size()) {
-        auto *line = new LogLine(m_scroll->widget());
-        line->setObjectName(QStringLiteral("tester.log.entry"));
-        // Tab goes through the lines in their order, right after the list itself.
-        setTabOrder(m_entryLabels.isEmpty() ? static_cast<QWidget *>(m_scroll) : m_entryLabels.last(), line);
-        m_lines->insertWidget(m_lines->count() - 1, line);
-        m_entryLabels.append(line);
+        addLine();
     }
     for (qsizetype i = 0; i < m_entryLabels.size(); ++i) {
         QLabel *label = m_entryLabels.at(i);

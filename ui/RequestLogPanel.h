@@ -27,6 +27,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    QLabel *addLine();
+
     QScrollArea *m_scroll = nullptr;
     QVBoxLayout *m_lines = nullptr;
     QLabel *m_placeholder = nullptr;

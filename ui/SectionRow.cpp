@@ -26,12 +26,12 @@ SectionRow::SectionRow(const QString &symbolName, const QString &title, QWidget 
 }
 
 QFont SectionRow::titleFont() const {
-    return pixelFont(13, isChecked() ? QFont::DemiBold : QFont::Normal);
+    return designFont(13, isChecked() ? QFont::DemiBold : QFont::Normal);
 }
 
 QSize SectionRow::sizeHint() const {
     // Measured with the semibold face so that selecting a row never changes its size.
-    const QFontMetrics metrics(pixelFont(13, QFont::DemiBold));
+    const QFontMetrics metrics(designFont(13, QFont::DemiBold));
     const int height = padding * 2 + std::max(glyphSize, metrics.height());
     const int width = padding * 2 + glyphBox + gap + metrics.horizontalAdvance(text());
     return {width, height};

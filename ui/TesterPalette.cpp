@@ -3,7 +3,11 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QWidget>
+
+#include <cmath>
+#include <optional>
 
 namespace vibrelle::ui {
 
@@ -65,22 +69,66 @@ QColor toneColor(Tone tone, const QPalette &palette) {
 
 namespace {
 
-// Re-applies a widget's tone when the application palette changes.
-class ToneKeeper final : public QObject {
+struct FontSpec {
+    double pixels = 0;
+    QFont::Weight weight = QFont::Normal;
+    Face face = Face::system;
+    double letterSpacing = 0;
+};
+
+QFont fontOf(const FontSpec &spec) {
+    QFont font = spec.face == Face::monospace ? designMonospaceFont(spec.pixels, spec.weight)
+                                              : designFont(spec.pixels, spec.weight);
+    if (spec.letterSpacing != 0) {
+        font.setLetterSpacing(QFont::AbsoluteSpacing, spec.letterSpacing * fontScale());
+    }
+    return font;
+}
+
+// Keeps a widget's tone and design font when the application's palette or font changes.
+class StyleKeeper final : public QObject {
 public:
-    ToneKeeper(QWidget *widget, Tone tone)
+    explicit StyleKeeper(QWidget *widget)
         : QObject(widget)
-        , m_widget(widget)
-        , m_tone(tone) {}
+        , m_widget(widget) {
+        widget->installEventFilter(this);
+        // A widget whose font is set keeps it when the application font changes: follow that.
+        connect(qApp, &QGuiApplication::fontChanged, this, &StyleKeeper::applyFont);
+    }
+
+    static StyleKeeper *of(QWidget *widget) {
+        for (QObject *child : widget->children()) {
+            if (auto *keeper = dynamic_cast<StyleKeeper *>(child)) {
+                return keeper;
+            }
+        }
+        return new StyleKeeper(widget);
+    }
 
     void setTone(Tone tone) {
         m_tone = tone;
-        apply();
+        applyTone();
+    }
+    void setFont(const FontSpec &spec) {
+        m_font = spec;
+        applyFont();
     }
 
-    void apply() {
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        if (watched == m_widget && event->type() == QEvent::ApplicationPaletteChange) {
+            applyTone();
+        }
+        return false;
+    }
+
+private:
+    void applyTone() {
+        if (!m_tone) {
+            return;
+        }
         const QPalette base = QApplication::palette(m_widget);
-        const QColor color = toneColor(m_tone, base);
+        const QColor color = toneColor(*m_tone, base);
         QPalette palette = m_widget->palette();
         if (palette.color(QPalette::WindowText) == color && palette.color(QPalette::Text) == color &&
             palette.color(QPalette::ButtonText) == color) {
@@ -93,48 +141,52 @@ public:
         }
         m_widget->setPalette(palette);
     }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override {
-        if (watched == m_widget && event->type() == QEvent::ApplicationPaletteChange) {
-            apply();
+    void applyFont() {
+        if (m_font) {
+            const QFont font = fontOf(*m_font);
+            if (m_widget->font() != font) {
+                m_widget->setFont(font);
+            }
         }
-        return false;
     }
 
-private:
     QWidget *m_widget;
-    Tone m_tone;
+    std::optional<Tone> m_tone;
+    std::optional<FontSpec> m_font;
 };
 
 } // namespace
 
 void setTone(QWidget *widget, Tone tone) {
-    ToneKeeper *keeper = nullptr;
-    for (QObject *child : widget->children()) {
-        if ((keeper = dynamic_cast<ToneKeeper *>(child))) {
-            break;
-        }
-    }
-    if (!keeper) {
-        keeper = new ToneKeeper(widget, tone);
-        widget->installEventFilter(keeper);
-    }
-    keeper->setTone(tone);
+    StyleKeeper::of(widget)->setTone(tone);
 }
 
-QFont pixelFont(int pixelSize, QFont::Weight weight) {
+double fontScale() {
+    const QFont font = QApplication::font();
+    const double points = font.pointSizeF() > 0 ? font.pointSizeF() : QFontInfo(font).pixelSize() * 0.75;
+    return points / 10.0;
+}
+
+int textLength(double pixels) {
+    return static_cast<int>(std::lround(pixels * fontScale()));
+}
+
+QFont designFont(double pixels, QFont::Weight weight) {
     QFont font = QApplication::font();
-    font.setPixelSize(pixelSize);
+    font.setPointSizeF(pixels * 0.75 * fontScale()); // a pixel is 0.75 pt at the reference 96 dpi
     font.setWeight(weight);
     return font;
 }
 
-QFont monospaceFont(int pixelSize, QFont::Weight weight) {
+QFont designMonospaceFont(double pixels, QFont::Weight weight) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    font.setPixelSize(pixelSize);
+    font.setPointSizeF(pixels * 0.75 * fontScale());
     font.setWeight(weight);
     return font;
+}
+
+void setDesignFont(QWidget *widget, double pixels, QFont::Weight weight, Face face, double letterSpacing) {
+    StyleKeeper::of(widget)->setFont(FontSpec{pixels, weight, face, letterSpacing});
 }
 
 } // namespace vibrelle::ui

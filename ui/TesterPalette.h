@@ -38,9 +38,20 @@ enum class Tone { primary, secondary, tertiary, accent, failure, success };
 QColor toneColor(Tone tone, const QPalette &palette);
 void setTone(QWidget *widget, Tone tone);
 
-// The system UI font at a pixel size (sizes in the design are device-independent pixels).
-QFont pixelFont(int pixelSize, QFont::Weight weight = QFont::Normal);
-// The system fixed-pitch font at a pixel size.
-QFont monospaceFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+// Text sizes. The design gives every size in pixels at a 10 pt application font; a font is
+// that size relative to QApplication::font(), so a larger desktop font enlarges every text of
+// the window in proportion (and a 10 pt one leaves it as designed).
+double fontScale();
+// A length that grows with the text: `pixels` of the design, times fontScale().
+int textLength(double pixels);
+// The system UI font at the design's pixel size.
+QFont designFont(double pixels, QFont::Weight weight = QFont::Normal);
+// The system fixed-pitch font at the design's pixel size.
+QFont designMonospaceFont(double pixels, QFont::Weight weight = QFont::Normal);
+// Gives the widget the design font (letter spacing in the design's pixels too) and keeps it in
+// proportion when the application font changes.
+enum class Face { system, monospace };
+void setDesignFont(QWidget *widget, double pixels, QFont::Weight weight = QFont::Normal,
+                   Face face = Face::system, double letterSpacing = 0);
 
 } // namespace vibrelle::ui

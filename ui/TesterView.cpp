@@ -6,6 +6,7 @@
 #include "ui/RequestLogPanel.h"
 #include "ui/SectionRow.h"
 #include "ui/TesterPalette.h"
+#include "ui/workspaces/WorkspaceKit.h"
 #include "ui/workspaces/Workspaces.h"
 
 #include <QDesktopServices>
@@ -51,16 +52,6 @@ QString sectionDescription(Section section) {
     return {};
 }
 
-QLabel *textLabel(const QString &text, const QFont &font, Tone tone, QWidget *parent) {
-    auto *label = new QLabel(text, parent);
-    label->setFont(font);
-    label->setTextFormat(Qt::PlainText);
-    if (tone != Tone::primary) {
-        setTone(label, tone);
-    }
-    return label;
-}
-
 // A bar on a translucent fill with a one-pixel line along one edge: the connection bar
 // (violet line below) and the footer (divider above).
 class MaterialBar final : public QWidget {
@@ -87,9 +78,16 @@ private:
     bool m_violet;
 };
 
+// 174 wide, or as wide as its content needs with a larger text.
 class SidebarBackground final : public QWidget {
 public:
     using QWidget::QWidget;
+
+    QSize sizeHint() const override { return {minimumSizeHint().width(), QWidget::sizeHint().height()}; }
+    QSize minimumSizeHint() const override {
+        const QSize content = QWidget::minimumSizeHint();
+        return {std::max(174, content.width()), content.height()};
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override {
@@ -229,6 +227,7 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     connect(escape, &QShortcut::activated, m_stop, &QPushButton::click);
 
     updateIcons();
+    applyTextMetrics();
     connect(m_controller, &TesterController::changed, this, &TesterView::scheduleRefresh);
     connect(m_viewState, &ViewState::changed, this, &TesterView::scheduleRefresh);
     connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
@@ -240,7 +239,8 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
 }
 
 QSize TesterView::sizeHint() const {
-    return {840, 740};
+    // 840 × 740, grown in proportion with a larger text.
+    return (QSize(840, 740) * std::max(1.0, fontScale())).expandedTo(minimumSize());
 }
 
 QString TesterView::versionLine(const QString &version) {
@@ -257,7 +257,7 @@ void TesterView::applicationDeactivated() {
 QWidget *TesterView::buildSidebar() {
     auto *sidebar = new SidebarBackground(this);
     sidebar->setObjectName(QStringLiteral("tester.sidebar"));
-    sidebar->setFixedWidth(174);
+    sidebar->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     auto *column = new QVBoxLayout(sidebar);
     column->setContentsMargins(14, 24, 14, 24);
     column->setSpacing(28);
@@ -268,9 +268,8 @@ QWidget *TesterView::buildSidebar() {
     header->addWidget(new HeaderTile(sidebar), 0, Qt::AlignVCenter);
     auto *names = new QVBoxLayout;
     names->setSpacing(2);
-    names->addWidget(
-        textLabel(QStringLiteral("Vibrelle"), pixelFont(13, QFont::DemiBold), Tone::primary, sidebar));
-    names->addWidget(textLabel(QStringLiteral("API Tester"), pixelFont(10), Tone::secondary, sidebar));
+    names->addWidget(textLabel(QStringLiteral("Vibrelle"), 13, QFont::DemiBold, Tone::primary, sidebar));
+    names->addWidget(textLabel(QStringLiteral("API Tester"), 10, QFont::Normal, Tone::secondary, sidebar));
     header->addLayout(names);
     header->addStretch(1);
     column->addLayout(header);
@@ -278,9 +277,8 @@ QWidget *TesterView::buildSidebar() {
     // The tests: caption, one row per section, and the hint while switching is locked.
     auto *tests = new QVBoxLayout;
     tests->setSpacing(7);
-    QFont captionFont = pixelFont(10, QFont::DemiBold);
-    captionFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.2);
-    auto *caption = textLabel(QStringLiteral("PROVE"), captionFont, Tone::secondary, sidebar);
+    auto *caption = textLabel(QStringLiteral("PROVE"), 10, QFont::DemiBold, Tone::secondary, sidebar);
+    setDesignFont(caption, 10, QFont::DemiBold, Face::system, 1.2);
     caption->setContentsMargins(10, 0, 10, 4);
     tests->addWidget(caption);
     auto *rows = new TabList(sidebar);
@@ -298,8 +296,8 @@ QWidget *TesterView::buildSidebar() {
         rowColumn->addWidget(row);
     }
     tests->addWidget(rows);
-    m_hint = textLabel(QStringLiteral("Ferma l'effetto per cambiare prova."), pixelFont(10), Tone::secondary,
-                       sidebar);
+    m_hint = textLabel(QStringLiteral("Ferma l'effetto per cambiare prova."), 10, QFont::Normal,
+                       Tone::secondary, sidebar);
     m_hint->setObjectName(QStringLiteral("tester.section.hint"));
     m_hint->setWordWrap(true);
     m_hint->setContentsMargins(10, 8, 10, 0);
@@ -318,10 +316,10 @@ QWidget *TesterView::buildSidebar() {
     docs->setAccessibleName(QStringLiteral("API & Docs"));
     docs->setToolTip(QString::fromLatin1(documentationAddress));
     docs->setIcon(glyph(QStringLiteral("arrow.up.right.square"), TesterPalette::violet()));
-    docs->setIconSize(QSize(13, 13));
+    docs->setIconSize(QSize(textLength(13), textLength(13)));
     docs->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     docs->setAutoRaise(true);
-    docs->setFont(pixelFont(12, QFont::Medium));
+    setDesignFont(docs, 12, QFont::Medium);
     docs->setCursor(Qt::PointingHandCursor);
     setTone(docs, Tone::accent);
     connect(docs, &QToolButton::clicked, this,
@@ -330,8 +328,8 @@ QWidget *TesterView::buildSidebar() {
     // Publisher and version: two caption lines, 3 apart.
     auto *about = new QVBoxLayout;
     about->setSpacing(3);
-    about->addWidget(textLabel(QString::fromLatin1(publisher), pixelFont(10), Tone::tertiary, sidebar));
-    auto *version = textLabel(versionLine(QCoreApplication::applicationVersion()), pixelFont(10),
+    about->addWidget(textLabel(QString::fromLatin1(publisher), 10, QFont::Normal, Tone::tertiary, sidebar));
+    auto *version = textLabel(versionLine(QCoreApplication::applicationVersion()), 10, QFont::Normal,
                               Tone::tertiary, sidebar);
     version->setObjectName(QStringLiteral("tester.version"));
     about->addWidget(version);
@@ -351,10 +349,8 @@ QWidget *TesterView::buildConnectionBar() {
     row->setSpacing(10);
     m_connectionDot = new StatusDot(bar);
     row->addWidget(m_connectionDot, 0, Qt::AlignVCenter);
-    m_connectionWord = textLabel(QString(), pixelFont(11, QFont::Medium), Tone::primary, bar);
+    m_connectionWord = textLabel(QString(), 11, QFont::Medium, Tone::primary, bar);
     m_connectionWord->setObjectName(QStringLiteral("tester.connection.state"));
-    m_connectionWord->setMinimumWidth(
-        m_connectionWord->fontMetrics().horizontalAdvance(QStringLiteral("Da collegare")));
     row->addWidget(m_connectionWord);
     row->addSpacerItem(new QSpacerItem(6, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
 
@@ -362,9 +358,7 @@ QWidget *TesterView::buildConnectionBar() {
     m_address->setObjectName(QStringLiteral("tester.address"));
     m_address->setAccessibleName(QStringLiteral("Indirizzo del servizio API locale"));
     m_address->setPlaceholderText(QStringLiteral("Indirizzo locale"));
-    m_address->setFont(monospaceFont(11));
-    m_address->setMaximumWidth(255);
-    m_address->setMinimumWidth(180);
+    setDesignFont(m_address, 11, QFont::Normal, Face::monospace);
     m_address->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // Whatever puts the text there (typing, paste, an input method, assistive technology), the
     // address used is the one the field shows; a disabled field takes no text from anywhere.
@@ -382,7 +376,7 @@ QWidget *TesterView::buildConnectionBar() {
 
     m_verify = new QPushButton(QStringLiteral("Verifica"), bar);
     m_verify->setObjectName(QStringLiteral("tester.verify"));
-    m_verify->setFont(pixelFont(11));
+    setDesignFont(m_verify, 11);
     m_verify->setAutoDefault(false);
     connect(m_verify, &QPushButton::clicked, this, [this] {
         if (m_controller && m_controller->controlsEnabled()) {
@@ -392,14 +386,12 @@ QWidget *TesterView::buildConnectionBar() {
     row->addWidget(m_verify);
     column->addLayout(row);
 
-    m_status = textLabel(QString(), pixelFont(11), Tone::secondary, bar);
+    m_status = textLabel(QString(), 11, QFont::Normal, Tone::secondary, bar);
     m_status->setObjectName(QStringLiteral("tester.status"));
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_status->setFocusPolicy(Qt::ClickFocus);
     m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    // At most two lines.
-    m_status->setMaximumHeight(m_status->fontMetrics().lineSpacing() * 2 + 1);
     column->addWidget(m_status);
     return bar;
 }
@@ -412,26 +404,22 @@ QWidget *TesterView::buildHeading() {
 
     auto *row = new QHBoxLayout;
     row->setSpacing(10);
-    m_sectionTitle = textLabel(QString(), pixelFont(26, QFont::DemiBold), Tone::primary, heading);
+    m_sectionTitle = textLabel(QString(), 26, QFont::DemiBold, Tone::primary, heading);
     m_sectionTitle->setObjectName(QStringLiteral("tester.section.title"));
     row->addWidget(m_sectionTitle, 0, Qt::AlignBottom);
     row->addStretch(1);
     m_badge = new IconLabel(QStringLiteral("waveform"), QString(), heading);
     m_badge->setObjectName(QStringLiteral("tester.badge"));
-    m_badge->setFont(pixelFont(11, QFont::Medium));
+    setDesignFont(m_badge, 11, QFont::Medium);
     m_badge->setGlyphScale(1.1);
     setTone(m_badge, Tone::accent);
-    // Sit the badge on the title's baseline.
-    const int baselineLift =
-        QFontMetrics(m_sectionTitle->font()).descent() - QFontMetrics(m_badge->font()).descent();
-    auto *badgeBox = new QVBoxLayout;
-    badgeBox->setContentsMargins(0, 0, 0, std::max(0, baselineLift));
-    badgeBox->addWidget(m_badge);
-    row->addLayout(badgeBox);
-    row->setAlignment(badgeBox, Qt::AlignBottom);
+    m_badgeBox = new QVBoxLayout; // its bottom margin sits the badge on the title's baseline
+    m_badgeBox->addWidget(m_badge);
+    row->addLayout(m_badgeBox);
+    row->setAlignment(m_badgeBox, Qt::AlignBottom);
     column->addLayout(row);
 
-    m_sectionDescription = textLabel(QString(), pixelFont(12), Tone::secondary, heading);
+    m_sectionDescription = textLabel(QString(), 12, QFont::Normal, Tone::secondary, heading);
     m_sectionDescription->setObjectName(QStringLiteral("tester.section.description"));
     m_sectionDescription->setWordWrap(true);
     column->addWidget(m_sectionDescription);
@@ -450,8 +438,7 @@ QWidget *TesterView::buildFooter() {
     m_logToggle->setText(QStringLiteral("Registro"));
     m_logToggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_logToggle->setAutoRaise(true);
-    m_logToggle->setFont(pixelFont(11));
-    m_logToggle->setIconSize(QSize(10, 10));
+    setDesignFont(m_logToggle, 11);
     m_logToggle->setFocusPolicy(Qt::StrongFocus);
     setTone(m_logToggle, Tone::secondary);
     connect(m_logToggle, &QToolButton::clicked, this,
@@ -462,7 +449,7 @@ QWidget *TesterView::buildFooter() {
     auto *audio =
         new IconLabel(QStringLiteral("speaker.slash"), QStringLiteral("Audio materico spento"), footer);
     audio->setObjectName(QStringLiteral("tester.audio"));
-    audio->setFont(pixelFont(10));
+    setDesignFont(audio, 10);
     audio->setGlyphScale(1.2);
     setTone(audio, Tone::secondary);
     row->addWidget(audio, 0, Qt::AlignVCenter);
@@ -471,7 +458,6 @@ QWidget *TesterView::buildFooter() {
     m_stop->setObjectName(QStringLiteral("tester.stop"));
     m_stop->setToolTip(QStringLiteral("Ferma ogni effetto · Esc"));
     m_stop->setAutoDefault(false);
-    m_stop->setIconSize(QSize(12, 12));
     setTone(m_stop, Tone::failure);
     connect(m_stop, &QPushButton::clicked, this, [this] {
         if (m_controller) {
@@ -568,7 +554,28 @@ void TesterView::changeEvent(QEvent *event) {
     if (event->type() == QEvent::PaletteChange && m_stop) {
         updateIcons();
     }
+    // The application font changed: once every control has taken its new font, size what
+    // grows with the text.
+    if (event->type() == QEvent::FontChange && m_stop) {
+        QMetaObject::invokeMethod(this, &TesterView::applyTextMetrics, Qt::QueuedConnection);
+    }
     QWidget::changeEvent(event);
+}
+
+void TesterView::applyTextMetrics() {
+    m_connectionWord->setMinimumWidth(
+        QFontMetrics(designFont(11, QFont::Medium)).horizontalAdvance(QStringLiteral("Da collegare")));
+    m_address->setMaximumWidth(textLength(255));
+    m_address->setMinimumWidth(textLength(180));
+    m_status->setMaximumHeight(QFontMetrics(designFont(11)).lineSpacing() * 2 + 1); // at most two lines
+    const int baselineLift = QFontMetrics(designFont(26, QFont::DemiBold)).descent() -
+                             QFontMetrics(designFont(11, QFont::Medium)).descent();
+    m_badgeBox->setContentsMargins(0, 0, 0, std::max(0, baselineLift));
+    m_logToggle->setIconSize(QSize(textLength(10), textLength(10)));
+    m_stop->setIconSize(QSize(textLength(12), textLength(12)));
+    // Never smaller than the design's minimum, nor than the text needs: nothing is cut off.
+    const QSize content = layout()->minimumSize();
+    setMinimumSize(std::max(790, content.width()), std::max(650, content.height()));
 }
 
 void TesterView::announceStatus(const QString &status) {

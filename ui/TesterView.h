@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QScrollArea;
+class QVBoxLayout;
 class QToolButton;
 
 namespace vibrelle::ui {
@@ -46,6 +47,7 @@ public:
     // The application is losing (or has lost) the foreground.
     void applicationDeactivated();
 
+    // The window's default size.
     QSize sizeHint() const override;
 
 protected:
@@ -59,6 +61,8 @@ private:
     void scheduleRefresh();
     void refresh();
     void announceStatus(const QString &status);
+    // Sizes that follow the text: minimum widths, the status line's two lines, icon sizes.
+    void applyTextMetrics();
     // Icons drawn in palette-derived colours, redrawn when the desktop theme changes.
     void updateIcons();
 
@@ -78,6 +82,7 @@ private:
     QLabel *m_sectionTitle = nullptr;
     QLabel *m_sectionDescription = nullptr;
     IconLabel *m_badge = nullptr;
+    QVBoxLayout *m_badgeBox = nullptr;
     RequestLogPanel *m_log = nullptr;
     QToolButton *m_logToggle = nullptr;
     QPushButton *m_stop = nullptr;

@@ -1,5 +1,7 @@
-// tester-snapshots OUTDIR: renders the tester's window offscreen, in named states,
-// against a scripted service on virtual time, and writes one PNG per state.
+// tester-snapshots [--font-size POINTS] OUTDIR: renders the tester's window offscreen, in named
+// states, against a scripted service on virtual time, and writes one PNG per state. The
+// application font is 10 pt, the size the window is designed at, unless --font-size says
+// otherwise (as a desktop's font setting would); QT_SCALE_FACTOR scales the whole window.
 
 #include "core/ManualTimeSource.h"
 #include "core/TesterController.h"
@@ -44,7 +46,7 @@ struct Scene {
         advance(0.004);
         service->replyOk({{QStringLiteral("service"), QStringLiteral("vibrelle")}});
         view = std::make_unique<TesterView>(controller.get());
-        view->resize(840, 740);
+        view->resize(view->sizeHint());
         view->show();
     }
 
@@ -131,11 +133,24 @@ int main(int argc, char *argv[]) {
     const QPalette lightPalette = QApplication::palette();
 
     QTextStream err(stderr);
-    if (argc != 2) {
-        err << "usage: tester-snapshots OUTDIR\n";
+    QStringList arguments = QApplication::arguments().mid(1);
+    double fontPoints = 10;
+    if (arguments.size() == 3 && arguments.first() == QLatin1String("--font-size")) {
+        bool ok = false;
+        fontPoints = arguments.at(1).toDouble(&ok);
+        arguments = arguments.mid(2);
+        if (!ok || fontPoints < 4 || fontPoints > 72) {
+            arguments.clear();
+        }
+    }
+    if (arguments.size() != 1) {
+        err << "usage: tester-snapshots [--font-size POINTS] OUTDIR\n";
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
+    QFont applicationFont = QApplication::font();
+    applicationFont.setPointSizeF(fontPoints);
+    QApplication::setFont(applicationFont);
+    const QDir out(arguments.first());
     if (!QDir().mkpath(out.path())) {
         err << "cannot create " << out.path() << "\n";
         return 1;

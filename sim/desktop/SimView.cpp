@@ -25,7 +25,7 @@ QString seconds(double ms) {
 QLabel *label(const QString &name, int pixelSize, QFont::Weight weight, ui::Tone tone, QWidget *parent) {
     auto *l = new QLabel(parent);
     l->setObjectName(name);
-    l->setFont(ui::pixelFont(pixelSize, weight));
+    ui::setDesignFont(l, pixelSize, weight);
     ui::setTone(l, tone);
     return l;
 }
@@ -107,7 +107,7 @@ protected:
             const double x = width() * s / 5.0;
             p.fillRect(QRectF(x, g.top, 1, g.baseline - g.top), grid);
         }
-        p.setFont(ui::pixelFont(10));
+        p.setFont(ui::designFont(10));
         for (const auto &[from, to] : g.pauses) {
             p.fillRect(QRectF(from, g.top, to - from, g.baseline - g.top),
                        TesterPalette::withAlpha(violet, 0.08));
@@ -164,7 +164,7 @@ protected:
         }
         const bool expired = m_source->track->leaseExpired() && !m_source->track->resonance();
         p.setPen(expired ? TesterPalette::failure(pal) : TesterPalette::secondary(pal));
-        p.setFont(ui::pixelFont(12, expired ? QFont::DemiBold : QFont::Normal));
+        p.setFont(ui::designFont(12, expired ? QFont::DemiBold : QFont::Normal));
         p.drawText(QRectF(0, 16, width(), height() - 16), Qt::AlignLeft | Qt::AlignTop, text);
     }
 

@@ -30,11 +30,12 @@ int main(int argc, char *argv[]) {
 
     ui::TesterView view(&controller);
     view.setAttribute(Qt::WA_DontShowOnScreen);
-    view.resize(TesterShell::defaultWidth, TesterShell::defaultHeight);
+    view.resize(TesterShell::initialSize(&view));
     view.show();
     QJsonObject controls;
     for (const auto &[section, name] : {std::pair{ui::Section::resonance, "resonance"},
-                                        {ui::Section::impulses, "impulses"}, {ui::Section::billiards, "billiards"}}) {
+                                        {ui::Section::impulses, "impulses"},
+                                        {ui::Section::billiards, "billiards"}}) {
         view.viewState()->setSelectedSection(section);
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
@@ -42,8 +43,10 @@ int main(int argc, char *argv[]) {
             if (!widget->objectName().startsWith(QLatin1String("tester.")) || !widget->isVisibleTo(&view))
                 continue;
             QRect visible(widget->mapTo(&view, QPoint(0, 0)), widget->size());
-            for (QWidget *ancestor = widget->parentWidget(); ancestor != &view; ancestor = ancestor->parentWidget())
-                visible &= QRect(ancestor->mapTo(&view, QPoint(0, 0)), ancestor->size()); // the scroll area clips
+            for (QWidget *ancestor = widget->parentWidget(); ancestor != &view;
+                 ancestor = ancestor->parentWidget())
+                visible &=
+                    QRect(ancestor->mapTo(&view, QPoint(0, 0)), ancestor->size()); // the scroll area clips
             if (!visible.isEmpty())
                 controls.insert(QString::fromLatin1(name) + u'/' + widget->objectName(),
                                 QJsonArray{visible.x(), visible.y(), visible.width(), visible.height()});

@@ -111,7 +111,7 @@ QSize CuePad::sizeHint() const {
 
 QSize CuePad::minimumSizeHint() const {
     // Room for the longest hint and for the aim line right of the ball.
-    const QFontMetrics metrics(pixelFont(hintSize, QFont::Medium));
+    const QFontMetrics metrics(designFont(hintSize, QFont::Medium));
     const int hint = std::max({metrics.horizontalAdvance(cuePadHint(false, false)),
                                metrics.horizontalAdvance(cuePadHint(true, false)),
                                metrics.horizontalAdvance(cuePadHint(true, true))});
@@ -157,7 +157,7 @@ void CuePad::paintEvent(QPaintEvent *) {
     const double ballRadius = CuePadGeometry::ballDiameter / 2;
     painter.drawEllipse(g.ballCenter, ballRadius, ballRadius);
 
-    const QFont hintFont = pixelFont(hintSize, QFont::Medium);
+    const QFont hintFont = designFont(hintSize, QFont::Medium);
     const QFontMetricsF metrics(hintFont);
     const QString hint = hintText();
     const double hintWidth = metrics.horizontalAdvance(hint);

@@ -80,8 +80,8 @@ void GesturePad::refresh() {
 }
 
 QSize GesturePad::contentSize() const {
-    const QFontMetrics title(pixelFont(titleSize, QFont::DemiBold));
-    const QFontMetrics subtitle(pixelFont(subtitleSize));
+    const QFontMetrics title(designFont(titleSize, QFont::DemiBold));
+    const QFontMetrics subtitle(designFont(subtitleSize));
     int textWidth = 0;
     for (const auto &[continuous, wanted] : {std::pair{false, false}, {false, true}, {true, true}}) {
         const GesturePadTexts t = gesturePadTexts(continuous, wanted);
@@ -116,8 +116,8 @@ void GesturePad::paintEvent(QPaintEvent *) {
                                               keyboardFocus ? -1 : -0.5, keyboardFocus ? -1 : -0.5)));
 
     const GesturePadTexts now = texts();
-    const QFont titleFont = pixelFont(titleSize, QFont::DemiBold);
-    const QFont subtitleFont = pixelFont(subtitleSize);
+    const QFont titleFont = designFont(titleSize, QFont::DemiBold);
+    const QFont subtitleFont = designFont(subtitleSize);
     const QFontMetrics title(titleFont);
     const QFontMetrics subtitle(subtitleFont);
     const QRect area = rect().adjusted(contentMargin, contentMargin, -contentMargin, -contentMargin);

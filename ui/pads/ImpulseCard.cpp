@@ -36,11 +36,11 @@ ImpulseCard::ImpulseCard(const QString &title, const QString &detail, double sof
 }
 
 QFont ImpulseCard::titleFont() const {
-    return pixelFont(14, QFont::DemiBold);
+    return designFont(14, QFont::DemiBold);
 }
 
 QFont ImpulseCard::detailFont() const {
-    return pixelFont(11);
+    return designFont(11);
 }
 
 QRectF ImpulseCard::traceRect(const QSizeF &cardSize) {
@@ -80,12 +80,11 @@ void ImpulseCard::paintEvent(QPaintEvent *) {
         QPen(keyboardFocus ? violet : TesterPalette::withAlpha(violet, 0.2), keyboardFocus ? 2.0 : 1.0));
     painter.drawPath(shape);
 
-    if (!isEnabled()) {
-        painter.setOpacity(0.45);
-    }
-
     const QRectF trace = traceRect(size());
     painter.save();
+    if (!isEnabled()) {
+        painter.setOpacity(0.45); // the drawing fades; the texts take the palette's disabled colour
+    }
     painter.translate(trace.topLeft());
     QPen tracePen(violet, 2.5);
     tracePen.setCapStyle(Qt::RoundCap);
@@ -105,7 +104,7 @@ void ImpulseCard::paintEvent(QPaintEvent *) {
                      Qt::AlignLeft | Qt::AlignVCenter,
                      titleMetrics.elidedText(text(), Qt::ElideRight, textWidth));
     painter.setFont(detailFont());
-    painter.setPen(TesterPalette::secondary(palette()));
+    painter.setPen(isEnabled() ? TesterPalette::secondary(palette()) : palette().color(QPalette::Text));
     painter.drawText(
         QRect(padding, titleTop + titleMetrics.height() + lineGap, textWidth, detailMetrics.height()),
         Qt::AlignLeft | Qt::AlignVCenter, detailMetrics.elidedText(m_detail, Qt::ElideRight, textWidth));

@@ -9,6 +9,7 @@
 #include "ui/workspaces/WorkspaceKit.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -45,8 +46,6 @@ BilliardsWorkspace::BilliardsWorkspace(TesterController *controller, ViewState *
     chargeText->addWidget(smallHeading(QStringLiteral("CARICA"), this));
     m_charge = textLabel(QString(), 24, QFont::Medium, Tone::primary, this);
     m_charge->setObjectName(QStringLiteral("tester.billiards.charge"));
-    // Wide enough for "100%", so the row does not shift while the charge moves.
-    m_charge->setMinimumWidth(m_charge->fontMetrics().horizontalAdvance(QStringLiteral("100%")));
     chargeText->addWidget(m_charge);
     chargeRow->addLayout(chargeText);
     m_chargeBar = new QProgressBar(this);
@@ -59,7 +58,7 @@ BilliardsWorkspace::BilliardsWorkspace(TesterController *controller, ViewState *
     chargeRow->addWidget(m_chargeBar, 1, Qt::AlignVCenter);
     m_releaseImpulse = new QCheckBox(QStringLiteral("Impulso al rilascio"), this);
     m_releaseImpulse->setObjectName(QStringLiteral("tester.billiards.releaseImpulse"));
-    m_releaseImpulse->setFont(pixelFont(10));
+    setDesignFont(m_releaseImpulse, 10);
     useAccentHighlight(m_releaseImpulse);
     connect(m_releaseImpulse, &QCheckBox::toggled, this, [this](bool enabled) {
         if (m_controller) {
@@ -108,6 +107,20 @@ BilliardsWorkspace::BilliardsWorkspace(TesterController *controller, ViewState *
 
     connect(controller, &TesterController::changed, this, &BilliardsWorkspace::refresh);
     refresh();
+    fitChargeText();
+}
+
+void BilliardsWorkspace::fitChargeText() {
+    // Wide enough for "100%", so the row does not shift while the charge moves.
+    m_charge->setMinimumWidth(
+        QFontMetrics(designFont(24, QFont::Medium)).horizontalAdvance(QStringLiteral("100%")));
+}
+
+void BilliardsWorkspace::changeEvent(QEvent *event) {
+    if (event->type() == QEvent::FontChange) {
+        fitChargeText();
+    }
+    QWidget::changeEvent(event);
 }
 
 void BilliardsWorkspace::refresh() {

@@ -23,8 +23,12 @@ class BilliardsWorkspace final : public QWidget {
 public:
     BilliardsWorkspace(TesterController *controller, ViewState *viewState, QWidget *parent = nullptr);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void refresh();
+    void fitChargeText();
 
     QPointer<TesterController> m_controller;
     CuePad *m_pad = nullptr;

@@ -20,7 +20,7 @@ public:
         setText(title);
         setCheckable(true);
         setFocusPolicy(Qt::StrongFocus);
-        setFont(pixelFont(12, QFont::Medium));
+        setDesignFont(this, 12, QFont::Medium);
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     }
 

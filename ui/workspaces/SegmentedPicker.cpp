@@ -26,7 +26,7 @@ public:
         , m_index(index) {
         setText(text);
         setFocusPolicy(Qt::StrongFocus);
-        setFont(pixelFont(12, QFont::Medium));
+        setDesignFont(this, 12, QFont::Medium);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setAttribute(Qt::WA_Hover);
     }
@@ -41,15 +41,14 @@ protected:
     void paintEvent(QPaintEvent *) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        if (!isEnabled()) {
-            painter.setOpacity(0.5);
-        }
         const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        // Disabled, the text keeps full strength: the palette's disabled text, or white on the
+        // muted accent of the chosen segment, both at least as legible as the platform's own.
         QColor textColor = palette().color(QPalette::ButtonText);
         if (isChecked()) {
             QPainterPath path;
             path.addRoundedRect(shape, trackRadius - trackInset, trackRadius - trackInset);
-            painter.fillPath(path, TesterPalette::violet());
+            painter.fillPath(path, TesterPalette::withAlpha(TesterPalette::violet(), isEnabled() ? 1 : 0.5));
             textColor = Qt::white;
         } else if (isDown() || (underMouse() && isEnabled())) {
             QPainterPath path;

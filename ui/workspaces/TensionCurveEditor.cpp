@@ -53,7 +53,7 @@ TensionCurveEditor::TensionCurveEditor(TesterController *controller, QWidget *pa
     exponentHeader->addStretch(1);
     m_exponentValue = new QLabel(this);
     m_exponentValue->setObjectName(QStringLiteral("tester.billiards.exponent.value"));
-    m_exponentValue->setFont(monospaceFont(12, QFont::DemiBold));
+    setDesignFont(m_exponentValue, 12, QFont::DemiBold, Face::monospace);
     setTone(m_exponentValue, Tone::accent);
     exponentHeader->addWidget(m_exponentValue);
     exponentGroup->addLayout(exponentHeader);

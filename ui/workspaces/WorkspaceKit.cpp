@@ -22,7 +22,7 @@ public:
         setAttribute(Qt::WA_Hover);
         if (!symbolName.isEmpty()) {
             setIcon(glyph(symbolName, Qt::white)); // for the size hint; painted below
-            setIconSize(QSize(glyphSide, glyphSide));
+            setIconSize(QSize(glyphSide(), glyphSide()));
         }
     }
 
@@ -57,19 +57,19 @@ protected:
         const QFontMetrics metrics = fontMetrics();
         const bool hasGlyph = !m_symbolName.isEmpty();
         const int textWidth = metrics.horizontalAdvance(text());
-        const int contentWidth = textWidth + (hasGlyph ? glyphSide + glyphGap : 0);
+        const int side = iconSize().width();
+        const int contentWidth = textWidth + (hasGlyph ? side + glyphGap : 0);
         int x = (width() - contentWidth) / 2;
         if (hasGlyph) {
-            paintGlyph(painter, QRectF(x, (height() - glyphSide) / 2.0, glyphSide, glyphSide), m_symbolName,
-                       ink);
-            x += glyphSide + glyphGap;
+            paintGlyph(painter, QRectF(x, (height() - side) / 2.0, side, side), m_symbolName, ink);
+            x += side + glyphGap;
         }
         painter.setPen(ink);
         painter.drawText(QRect(x, 0, textWidth + 1, height()), Qt::AlignLeft | Qt::AlignVCenter, text());
     }
 
 private:
-    static constexpr int glyphSide = 11;
+    static int glyphSide() { return textLength(11); }
     static constexpr int glyphGap = 5;
     static constexpr int horizontalPadding = 14;
     QString m_symbolName;
@@ -97,10 +97,10 @@ protected:
 
 } // namespace
 
-QLabel *textLabel(const QString &text, int pixelSize, QFont::Weight weight, Tone tone, QWidget *parent) {
+QLabel *textLabel(const QString &text, double pixelSize, QFont::Weight weight, Tone tone, QWidget *parent) {
     auto *label = new QLabel(text, parent);
     label->setTextFormat(Qt::PlainText);
-    label->setFont(pixelFont(pixelSize, weight));
+    setDesignFont(label, pixelSize, weight);
     if (tone != Tone::primary) {
         setTone(label, tone);
     }
@@ -109,9 +109,7 @@ QLabel *textLabel(const QString &text, int pixelSize, QFont::Weight weight, Tone
 
 QLabel *smallHeading(const QString &text, QWidget *parent) {
     auto *label = textLabel(text, 9, QFont::DemiBold, Tone::secondary, parent);
-    QFont font = label->font();
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 1);
-    label->setFont(font);
+    setDesignFont(label, 9, QFont::DemiBold, Face::system, 1);
     return label;
 }
 

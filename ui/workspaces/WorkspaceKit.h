@@ -12,8 +12,8 @@ namespace vibrelle::ui {
 
 // Small pieces shared by the section workspaces.
 
-// A plain-text label in the system font at `pixelSize`, drawn in `tone`.
-QLabel *textLabel(const QString &text, int pixelSize, QFont::Weight weight = QFont::Normal,
+// A plain-text label in the system font at the design's `pixelSize` (see designFont), drawn in `tone`.
+QLabel *textLabel(const QString &text, double pixelSize, QFont::Weight weight = QFont::Normal,
                   Tone tone = Tone::primary, QWidget *parent = nullptr);
 
 // A small-caps style heading ("CARICA", "INIZIO"): 9 px semibold, letter spacing 1, secondary.
