@@ -463,7 +463,7 @@ Environment TesterProcess::environment(const DisplayServer &display) const {
         environment
             << QStringLiteral("XDG_%1_HOME=%2/%3").arg(name, home(), QString::fromLatin1(name).toLower());
     return environment << QStringLiteral("XDG_RUNTIME_DIR=") + home() + QStringLiteral("/runtime")
-                       << QStringLiteral("TMPDIR=") + home() + QStringLiteral("/tmp");
+                       << QStringLiteral("TMPDIR=") + home() + QStringLiteral("/tmp") << extraEnvironment;
 }
 
 bool TesterProcess::start(const DisplayServer &display, Child::Output output) {

@@ -163,6 +163,7 @@ public:
     QString home() const { return m_home->path(); }
     QStringList filesWritten() const; // everything below home but the two folders made beforehand
     Child process;
+    Environment extraEnvironment; // given on top: a session bus, say
 
 private:
     std::unique_ptr<QTemporaryDir> m_home;
