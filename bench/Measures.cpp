@@ -1,9 +1,13 @@
 #include "Measures.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -99,6 +103,79 @@ Spread spread(std::vector<double> values) {
     s.p25 = at(0.25);
     s.p75 = at(0.75);
     return s;
+}
+
+// /proc/PID/syscall: number 7 (poll), its third argument.
+std::string pendingPollTimeout(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+    std::string number, fds, nfds, timeout;
+    if (!(in >> number >> fds >> nfds >> timeout) || number != "7") {
+        return "?";
+    }
+    return std::to_string(int(std::stoul(timeout, nullptr, 16)));
+}
+
+double realtimeSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+bool MainThreadTrace::attach(pid_t pid, const QString &file, const QList<int> &fds,
+                             const std::function<void(int)> &ready) {
+    const QString strace = findProgram(QStringLiteral("strace"));
+    if (strace.isEmpty())
+        return false;
+    m_file = file;
+    m_tracer.start({strace, "-qq", "-ttt", "-T", "-o", file, "-p", QString::number(pid)});
+    // Attached once the first line (the interrupted poll, resumed) has been written.
+    pollUntil(
+        fds, ready, [&] { return QFileInfo(file).size() > 0; }, 3000);
+    pollUntil(
+        fds, ready, [] { return false; }, 100);
+    return true;
+}
+
+void MainThreadTrace::detach() {
+    if (m_tracer.pid() <= 0)
+        return;
+    m_tracer.signal(SIGINT); // detaches and flushes
+    pollUntil(
+        {}, [](int) {}, [&] { return m_tracer.finished(); }, 5000);
+}
+
+// strace -ttt -T lines: "1712345678.123456 poll([...], 4, -1) = 1 ([...]) <0.500123>".
+// A call counts when it returned inside [from, to] (entry time + time spent).
+MainThreadTrace::Polls MainThreadTrace::polls(double from, double to) const {
+    Polls count;
+    std::ifstream in(m_file.toStdString());
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t space = line.find(' ');
+        if (space == std::string::npos) {
+            continue;
+        }
+        const double entry = std::atof(line.substr(0, space).c_str());
+        const std::string call = line.substr(space + 1);
+        const size_t spentAt = line.rfind('<');
+        if (spentAt == std::string::npos || line.back() != '>') {
+            continue; // unfinished or a signal line
+        }
+        const double returned = entry + std::atof(line.c_str() + spentAt + 1);
+        const bool isPoll = call.rfind("poll(", 0) == 0 || call.rfind("ppoll(", 0) == 0 ||
+                            call.rfind("restart_syscall(", 0) == 0;
+        if (returned < from || returned > to) {
+            continue;
+        }
+        if (!isPoll) {
+            ++count.otherCalls;
+        } else if (call.find(") = 0") != std::string::npos) {
+            ++count.timeouts;
+        } else {
+            ++count.woken;
+        }
+    }
+    return count;
 }
 
 } // namespace bench

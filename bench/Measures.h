@@ -6,6 +6,7 @@
 
 #include "Rig.h"
 
+#include <string>
 #include <sys/types.h>
 #include <vector>
 
@@ -26,6 +27,33 @@ double cpuMs(pid_t pid);
 // prints the usage or the range to stderr and returns false on anything else.
 bool parseArguments(int argc, char *argv[], const char *program, const char *option, int lo, int hi,
                     int *value, bool *table);
+
+// Seconds of the realtime clock (the clock strace -ttt stamps its lines with).
+double realtimeSeconds();
+// The timeout of the poll() the process's main thread is blocked in, in ms: "-1" when no timer is
+// armed on that thread, "?" when it is not in poll().
+std::string pendingPollTimeout(pid_t pid);
+
+// strace attached to a process's main thread only (no -f), writing to a file. Every poll() of
+// that thread that returned 0 woke for a timer; the others were woken by a descriptor.
+class MainThreadTrace {
+public:
+    struct Polls {
+        int timeouts = 0;
+        int woken = 0;      // by a descriptor
+        int otherCalls = 0; // system calls other than poll()
+    };
+    // Returns once strace has written its first line, pumping `fds` through `ready` meanwhile;
+    // false when strace is not installed.
+    bool attach(pid_t pid, const QString &file, const QList<int> &fds, const std::function<void(int)> &ready);
+    void detach(); // and flush the file
+    // The calls that returned between these realtime seconds.
+    Polls polls(double from, double to) const;
+
+private:
+    Child m_tracer;
+    QString m_file;
+};
 
 // Median, quartiles, minimum and maximum of a sample.
 struct Spread {

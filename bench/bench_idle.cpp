@@ -20,7 +20,6 @@
 
 #include "Measures.h"
 
-#include <QFileInfo>
 #include <QJsonObject>
 
 #include <array>
@@ -76,63 +75,6 @@ std::map<int, Switches> contextSwitches(pid_t pid, std::map<int, std::string> *n
     return result;
 }
 
-// The timeout of the poll() the main thread is blocked in (/proc/PID/syscall: number 7,
-// third argument), in ms: -1 means no timer is armed on that thread. "?" otherwise.
-std::string pendingPollTimeout(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
-    std::string number, fds, nfds, timeout;
-    if (!(in >> number >> fds >> nfds >> timeout) || number != "7") {
-        return "?";
-    }
-    return std::to_string(int(std::stoul(timeout, nullptr, 16)));
-}
-
-double realtimeSeconds() {
-    timespec ts{};
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-struct PollCount {
-    int timeouts = 0;
-    int woken = 0;
-    int otherCalls = 0;
-};
-
-// strace -ttt -T lines: "1712345678.123456 poll([...], 4, -1) = 1 ([...]) <0.500123>".
-// A call counts when it returned inside [from, to] (entry time + time spent).
-PollCount countPolls(const std::string &file, double from, double to) {
-    PollCount count;
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-        const size_t space = line.find(' ');
-        if (space == std::string::npos) {
-            continue;
-        }
-        const double entry = std::atof(line.substr(0, space).c_str());
-        const std::string call = line.substr(space + 1);
-        const size_t spentAt = line.rfind('<');
-        if (spentAt == std::string::npos || line.back() != '>') {
-            continue; // unfinished or a signal line
-        }
-        const double returned = entry + std::atof(line.c_str() + spentAt + 1);
-        const bool isPoll = call.rfind("poll(", 0) == 0 || call.rfind("ppoll(", 0) == 0 ||
-                            call.rfind("restart_syscall(", 0) == 0;
-        if (returned < from || returned > to) {
-            continue;
-        }
-        if (!isPoll) {
-            ++count.otherCalls;
-        } else if (call.find(") = 0") != std::string::npos) {
-            ++count.timeouts;
-        } else {
-            ++count.woken;
-        }
-    }
-    return count;
-}
-
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -164,7 +106,8 @@ int main(int argc, char *argv[]) {
             mapped = x.takeMapped("vibrelle-api-tester").has_value();
         }
         for (const QJsonObject &j : sim.events()) {
-            if (clientId.isEmpty() && j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
+            if (clientId.isEmpty() &&
+                j.value(QLatin1String("event")).toString() == QLatin1String("request") &&
                 j.value(QLatin1String("client")).toString() == QLatin1String("API Tester") &&
                 j.value(QLatin1String("path")).toString() == QLatin1String("/v1/status")) {
                 clientId = j.value(QLatin1String("clientId")).toString();
@@ -172,43 +115,37 @@ int main(int argc, char *argv[]) {
             }
         }
     };
-    if (!pollUntil({x.fd(), sim.fd()}, ready, [&] { return mapped && !clientId.isEmpty(); }, 15000) ||
+    if (!pollUntil(
+            {x.fd(), sim.fd()}, ready, [&] { return mapped && !clientId.isEmpty(); }, 15000) ||
         !statusAnswered) {
         std::fprintf(stderr, "bench-idle: the tester did not start (window %s, status request %s)\n",
                      mapped ? "shown" : "missing", clientId.isEmpty() ? "missing" : "not answered");
         return 1;
     }
-    pollUntil({x.fd(), sim.fd()}, ready, [] { return false; }, 500);
+    pollUntil(
+        {x.fd(), sim.fd()}, ready, [] { return false; }, 500);
 
     const pid_t testerPid = tester.process.pid();
     const std::string armedTimeout = pendingPollTimeout(testerPid);
 
-    // strace on the main thread only (no -f), writing to a file in the temporary folder.
-    const QString strace = findProgram(QStringLiteral("strace"));
-    const QString traceFile = tester.home() + QStringLiteral("/main-thread.strace");
-    Child tracer;
-    if (!strace.isEmpty()) {
-        tracer.start({strace, "-qq", "-ttt", "-T", "-o", traceFile, "-p", QString::number(testerPid)});
-        // Attached once the first line (the interrupted poll, resumed) has been written.
-        pollUntil({sim.fd()}, ready, [&] { return QFileInfo(traceFile).size() > 0; }, 3000);
-        pollUntil({sim.fd()}, ready, [] { return false; }, 100);
-    }
+    // strace on the main thread only, writing to a file in the temporary folder.
+    MainThreadTrace trace;
+    const bool traced =
+        trace.attach(testerPid, tester.home() + QStringLiteral("/main-thread.strace"), {sim.fd()}, ready);
 
     const qsizetype eventsBefore = sim.events().size();
     const auto switchesBefore = contextSwitches(testerPid);
     const double cpuBefore = cpuMs(testerPid);
     const double wallFrom = realtimeSeconds();
 
-    pollUntil({x.fd(), sim.fd()}, ready, [] { return false; }, seconds * 1000.0);
+    pollUntil(
+        {x.fd(), sim.fd()}, ready, [] { return false; }, seconds * 1000.0);
 
     const double wallTo = realtimeSeconds();
     const double cpuAfter = cpuMs(testerPid);
     std::map<int, std::string> names;
     const auto switchesAfter = contextSwitches(testerPid, &names);
-    if (tracer.pid() > 0) {
-        tracer.signal(SIGINT); // detaches and flushes
-        pollUntil({}, [](int) {}, [&] { return tracer.finished(); }, 5000);
-    }
+    trace.detach();
     tester.process.stop(5000);
 
     int ownRequests = 0, allRequests = 0;
@@ -227,32 +164,37 @@ int main(int argc, char *argv[]) {
         const auto before = switchesBefore.count(tid) ? switchesBefore.at(tid) : Switches{};
         const long delta = (after.voluntary - before.voluntary) + (after.involuntary - before.involuntary);
         (tid == testerPid ? mainSwitches : otherSwitches) += delta;
-        perThread += (perThread.empty() ? "" : ", ") + (tid == testerPid ? std::string("main") : names[tid]) + " " +
-                     std::to_string(delta);
+        perThread += (perThread.empty() ? "" : ", ") + (tid == testerPid ? std::string("main") : names[tid]) +
+                     " " + std::to_string(delta);
     }
 
     const std::string window = std::to_string(seconds) + " s idle";
     std::vector<std::array<std::string, 4>> rows;
     rows.push_back({"idle: requests sent", std::to_string(ownRequests), "requests",
-                    window + ", the tester's client id in the sim's timeline (" + std::to_string(allRequests) +
-                        " /v1 requests from anyone)"});
+                    window + ", the tester's client id in the sim's timeline (" +
+                        std::to_string(allRequests) + " /v1 requests from anyone)"});
     char cpu[32];
     std::snprintf(cpu, sizeof cpu, "%.0f", cpuAfter - cpuBefore);
-    rows.push_back({"idle: CPU time", cpu, "ms", window + ", utime+stime of all threads (/proc, 10 ms ticks)"});
-    if (!strace.isEmpty()) {
-        const PollCount polls = countPolls(traceFile.toStdString(), wallFrom, wallTo);
-        rows.push_back({"idle: timer wake-ups", std::to_string(polls.timeouts), "wake-ups",
-                        window + ", main-thread poll() returning on timeout (strace); at the start the main thread "
-                                     "waited with a timeout of " +
-                            armedTimeout + " ms (-1: no timer armed)"});
-        rows.push_back({"idle: main-thread wake-ups", std::to_string(polls.woken + polls.timeouts), "wake-ups",
-                        window + ", every poll() return of the main thread (" + std::to_string(polls.otherCalls) +
-                            " other system calls)"});
+    rows.push_back(
+        {"idle: CPU time", cpu, "ms", window + ", utime+stime of all threads (/proc, 10 ms ticks)"});
+    if (traced) {
+        const MainThreadTrace::Polls polls = trace.polls(wallFrom, wallTo);
+        rows.push_back(
+            {"idle: timer wake-ups", std::to_string(polls.timeouts), "wake-ups",
+             window +
+                 ", main-thread poll() returning on timeout (strace); at the start the main thread "
+                 "waited with a timeout of " +
+                 armedTimeout + " ms (-1: no timer armed)"});
+        rows.push_back({"idle: main-thread wake-ups", std::to_string(polls.woken + polls.timeouts),
+                        "wake-ups",
+                        window + ", every poll() return of the main thread (" +
+                            std::to_string(polls.otherCalls) + " other system calls)"});
     } else {
         rows.push_back({"idle: timer wake-ups", "n/a", "wake-ups", "strace is not installed"});
     }
-    rows.push_back({"idle: context switches", std::to_string(mainSwitches + otherSwitches), "switches",
-                    window + ", strace attached to the main thread (it adds its own); per thread: " + perThread});
+    rows.push_back(
+        {"idle: context switches", std::to_string(mainSwitches + otherSwitches), "switches",
+         window + ", strace attached to the main thread (it adds its own); per thread: " + perThread});
 
     for (const auto &r : rows) {
         if (table) {

@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+
 namespace vibrelle::sim {
 
 using ui::TesterPalette;
@@ -83,6 +85,104 @@ std::pair<double, QString> leaseReading(const SimView::Source &source) {
     return {0.0, QStringLiteral("nessun effetto in corso")};
 }
 
+// Paints the strip pixel by pixel into an opaque image. QPainter's fills hand every shape taller
+// than about a hundred rows to a thread pool and wait for it; a frame of the strip has hundreds of
+// such shapes, which cost more than the whole frame does here.
+class StripCanvas {
+public:
+    StripCanvas(QImage &image, const QColor &background)
+        : m_image(image) {
+        m_image.fill(background);
+        m_bits = m_image.bits();
+        m_stride = m_image.bytesPerLine();
+    }
+
+    // Blends `color` at `alpha` over the rows [top, bottom) of the columns [left, right).
+    void tint(double left, double right, double top, double bottom, const QColor &color, double alpha) {
+        const QRgb c = color.rgb();
+        alpha *= color.alphaF();
+        for (int x = qMax(0, int(left)); x < qMin(m_image.width(), int(std::ceil(right))); ++x)
+            for (int y = qMax(0, int(top)); y < qMin(m_image.height(), int(std::ceil(bottom))); ++y)
+                blend(x, y, c, alpha);
+    }
+
+    // Fills between a trace (a polyline whose x never decreases) and the baseline, sampled four
+    // times per column and exactly per row, and draws the top of the trace about a pixel wide.
+    void profile(const QList<QPointF> &trace, double baseline, const QColor &fill, double fillAlpha,
+                 const QColor &edge) {
+        if (trace.size() < 2)
+            return;
+        qsizetype segment = 0;
+        const QRgb fillRgb = fill.rgb(), edgeRgb = edge.rgb();
+        fillAlpha *= fill.alphaF();
+        const int from = qMax(0, int(trace.first().x()));
+        const int to = qMin(m_image.width(), int(std::ceil(trace.last().x())));
+        const int rows = m_image.height();
+        double previous = baseline; // the last sample of the column before
+        for (int x = from; x < to; ++x) {
+            double ys[5] = {previous};
+            double lo = baseline, hi = baseline, lowestTop = -1e9;
+            int active = 0;
+            for (int k = 1; k <= 4; ++k) {
+                const double at = x + (k - 0.5) / 4;
+                while (segment + 2 < trace.size() && trace[segment + 1].x() <= at)
+                    ++segment;
+                const QPointF a = trace[segment], b = trace[segment + 1];
+                const bool on = b.x() > a.x() && at >= a.x() && at < b.x();
+                ys[k] = on ? a.y() + (b.y() - a.y()) * (at - a.x()) / (b.x() - a.x()) : baseline;
+                lo = qMin(lo, ys[k]);
+                hi = qMax(hi, ys[k]);
+                if (ys[k] < baseline) {
+                    ++active;
+                    lowestTop = qMax(lowestTop, ys[k]);
+                }
+            }
+            const double before = previous;
+            previous = ys[4];
+            if (lo == hi)
+                continue; // nothing here but the baseline
+            if (before != baseline)
+                lo = qMin(lo, before); // the top may carry on from the column before
+            // Between the lowest top and the baseline every rising sample covers whole rows.
+            const int solidFrom = hi > baseline || active == 0 ? rows : int(lowestTop + 2);
+            const int solidTo = int(baseline);
+            for (int y = qMax(0, int(lo - 1)); y < qMin(rows, int(hi + 2)); ++y) {
+                if (y >= solidFrom && y < solidTo) {
+                    blend(x, y, fillRgb, fillAlpha * active / 4);
+                    continue;
+                }
+                double inside = 0, onEdge = 0;
+                for (int k = 1; k <= 4; ++k) {
+                    inside += overlap(qMin(ys[k], baseline), qMax(ys[k], baseline), y, y + 1);
+                    // The top, not the steep sides.
+                    if (ys[k] != baseline && ys[k - 1] != baseline && std::abs(ys[k] - ys[k - 1]) < 2)
+                        onEdge = qMax(onEdge, overlap(qMin(ys[k - 1], ys[k]) - 0.5,
+                                                      qMax(ys[k - 1], ys[k]) + 0.5, y, y + 1));
+                }
+                if (inside > 0)
+                    blend(x, y, fillRgb, fillAlpha * inside / 4);
+                if (onEdge > 0)
+                    blend(x, y, edgeRgb, onEdge * edge.alphaF());
+            }
+        }
+    }
+
+private:
+    static double overlap(double a0, double a1, double b0, double b1) {
+        return qMax(0.0, qMin(a1, b1) - qMax(a0, b0));
+    }
+    void blend(int x, int y, QRgb c, double alpha) {
+        QRgb &pixel = reinterpret_cast<QRgb *>(m_bits + y * m_stride)[x];
+        const int a = int(alpha * 256 + 0.5);
+        const auto mix = [a](int d, int s) { return d + (((s - d) * a) >> 8); };
+        pixel = qRgb(mix(qRed(pixel), qRed(c)), mix(qGreen(pixel), qGreen(c)), mix(qBlue(pixel), qBlue(c)));
+    }
+
+    QImage &m_image;
+    uchar *m_bits = nullptr;
+    qsizetype m_stride = 0;
+};
+
 // The last five seconds of pulses, now at the right edge.
 class Strip : public QWidget {
 public:
@@ -91,86 +191,90 @@ public:
         , m_source(source) {
         setObjectName(QStringLiteral("sim.strip"));
         setMinimumHeight(150);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
 protected:
     void paintEvent(QPaintEvent *) override {
-        QPainter p(this);
+        const double ratio = devicePixelRatioF();
+        const QSize pixels = (QSizeF(size()) * ratio).toSize();
+        if (m_image.size() != pixels)
+            m_image = QImage(pixels, QImage::Format_RGB32);
         const QPalette &pal = palette();
         const QColor violet = TesterPalette::violet();
-        p.fillRect(rect(), pal.color(QPalette::Base));
-        const StripGeometry g = StripGeometry::of(*m_source->track, m_source->nowMs(), size());
+        const StripGeometry g = StripGeometry::of(*m_source->track, m_source->nowMs(), pixels);
+        const double markBand = StripGeometry::markBand;
 
-        const QColor grid = TesterPalette::withAlpha(pal.color(QPalette::WindowText), 0.08);
-        for (int s = 1; s < 5; ++s) {
-            const double x = width() * s / 5.0;
-            p.fillRect(QRectF(x, g.top, 1, g.baseline - g.top), grid);
-        }
-        p.setFont(ui::designFont(10));
-        for (const auto &[from, to] : g.pauses) {
-            p.fillRect(QRectF(from, g.top, to - from, g.baseline - g.top),
-                       TesterPalette::withAlpha(violet, 0.08));
-            if (to - from > 40) {
-                p.setPen(TesterPalette::tertiary(pal));
-                p.drawText(QRectF(from + 4, g.top, to - from - 4, 14), Qt::AlignLeft | Qt::AlignTop,
-                           QStringLiteral("pausa"));
-            }
-        }
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(violet, 1.2));
-        p.setBrush(TesterPalette::withAlpha(violet, 0.3));
-        p.drawPolygon(g.trace.constData(), int(g.trace.size()));
-        p.setBrush(TesterPalette::withAlpha(violet, 0.75));
-        p.setPen(QPen(violet.darker(130), 1.2));
+        StripCanvas canvas(m_image, pal.color(QPalette::Base));
+        for (int s = 1; s < 5; ++s)
+            canvas.tint(pixels.width() * s / 5.0, pixels.width() * s / 5.0 + ratio, g.top, g.baseline,
+                        pal.color(QPalette::WindowText), 0.08);
+        for (const auto &[from, to] : g.pauses)
+            canvas.tint(from, to, g.top, g.baseline, violet, 0.08);
+        canvas.profile(g.trace, g.baseline, violet, 0.65, violet);
         for (const QList<QPointF> &outline : g.impulses)
-            p.drawPolygon(outline.constData(), int(outline.size()));
-        p.setRenderHint(QPainter::Antialiasing, false);
-        p.setPen(QPen(TesterPalette::tertiary(pal), 1));
-        p.drawLine(QPointF(0, g.baseline), QPointF(width(), g.baseline));
+            canvas.profile(outline, g.baseline, violet, 0.75, violet.darker(130));
+        canvas.tint(0, pixels.width(), g.baseline, g.baseline + ratio, TesterPalette::tertiary(pal), 1);
         for (const StripGeometry::Mark &mark : g.marks)
-            p.fillRect(QRectF(mark.x - 1, 2, 2, StripGeometry::markBand),
-                       mark.failed ? TesterPalette::failure(pal) : TesterPalette::secondary(pal));
+            canvas.tint(mark.x - ratio, mark.x + ratio, 2, 2 + markBand,
+                        mark.failed ? TesterPalette::failure(pal) : TesterPalette::secondary(pal), 1);
+
+        m_image.setDevicePixelRatio(ratio);
+        QPainter p(this);
+        p.drawImage(0, 0, m_image);
+        p.setFont(ui::designFont(10));
+        p.setPen(TesterPalette::tertiary(pal));
+        for (const auto &[from, to] : g.pauses) {
+            if (to - from > 40 * ratio)
+                p.drawText(QRectF(from / ratio + 4, g.top / ratio, (to - from) / ratio - 4, 14),
+                           Qt::AlignLeft | Qt::AlignTop, QStringLiteral("pausa"));
+        }
     }
 
 private:
     SimView::Source *m_source;
+    QImage m_image;
 };
+
+} // namespace
 
 // The lease: a bar that empties over --lease-ms and fills again at every renewal.
 class LeaseBar : public QWidget {
 public:
-    LeaseBar(SimView::Source *source, QWidget *parent)
-        : QWidget(parent)
-        , m_source(source) {
+    explicit LeaseBar(QWidget *parent)
+        : QWidget(parent) {
         setObjectName(QStringLiteral("sim.lease"));
-        setMinimumHeight(44);
+        setFixedHeight(11);
+    }
+
+    // Repaints only when the filled part grows or shrinks by a pixel.
+    void setFraction(double fraction) {
+        if (qRound(fraction * width()) != qRound(m_fraction * width()))
+            update();
+        m_fraction = fraction;
     }
 
 protected:
     void paintEvent(QPaintEvent *) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        const auto [fraction, text] = leaseReading(*m_source);
-        const QPalette &pal = palette();
         const QRectF bar(0.5, 0.5, width() - 1.0, 10);
         QPainterPath track;
         track.addRoundedRect(bar, 5, 5);
-        p.fillPath(track, TesterPalette::withAlpha(pal.color(QPalette::WindowText), 0.1));
-        if (fraction > 0) {
+        p.fillPath(track, TesterPalette::withAlpha(palette().color(QPalette::WindowText), 0.1));
+        if (m_fraction > 0) {
             QPainterPath fill;
-            fill.addRoundedRect(QRectF(bar.topLeft(), QSizeF(bar.width() * fraction, bar.height())), 5, 5);
+            fill.addRoundedRect(QRectF(bar.topLeft(), QSizeF(bar.width() * m_fraction, bar.height())), 5, 5);
             p.fillPath(fill, TesterPalette::violet());
         }
-        const bool expired = m_source->track->leaseExpired() && !m_source->track->resonance();
-        p.setPen(expired ? TesterPalette::failure(pal) : TesterPalette::secondary(pal));
-        p.setFont(ui::designFont(12, expired ? QFont::DemiBold : QFont::Normal));
-        p.drawText(QRectF(0, 16, width(), height() - 16), Qt::AlignLeft | Qt::AlignTop, text);
     }
 
 private:
-    SimView::Source *m_source;
+    double m_fraction = 0;
 };
+
+namespace {
 
 // A panel with a title over its content; `fill`: the content takes the panel's spare height.
 QWidget *titled(const QString &title, QWidget *content, QWidget *parent, bool fill = false) {
@@ -270,11 +374,18 @@ SimView::SimView(Source source, QWidget *parent)
     params->setColumnStretch(3, 1);
     nowLayout->addLayout(params);
 
-    m_lease = new LeaseBar(&m_source, this);
+    auto *lease = new QWidget(this);
+    auto *leaseLayout = new QVBoxLayout(lease);
+    leaseLayout->setContentsMargins(0, 0, 0, 0);
+    leaseLayout->setSpacing(6);
+    m_lease = new LeaseBar(lease);
+    m_leaseText = label(QStringLiteral("sim.lease.text"), 12, QFont::Normal, ui::Tone::secondary, lease);
+    leaseLayout->addWidget(m_lease);
+    leaseLayout->addWidget(m_leaseText);
     auto *row = new QHBoxLayout;
     row->setSpacing(14);
     row->addWidget(titled(QStringLiteral("In riproduzione"), now, this), 3);
-    row->addWidget(titled(QStringLiteral("Lease"), m_lease, this), 2);
+    row->addWidget(titled(QStringLiteral("Lease"), lease, this), 2);
     layout->addLayout(row);
     m_faults = label(QStringLiteral("sim.faults"), 12, QFont::Normal, ui::Tone::secondary, this);
     layout->addWidget(titled(QStringLiteral("Guasti in vigore"), m_faults, this));
@@ -292,8 +403,6 @@ void SimView::follow(const QString &event, const QJsonObject &fields) {
         refreshFaults();
     if (event != QLatin1String("request"))
         refreshTexts();
-    m_strip->update();
-    m_lease->update();
     tick();
 }
 
@@ -301,7 +410,14 @@ void SimView::tick() {
     const PlayTrack &track = *m_source.track;
     const double now = m_source.nowMs();
     m_strip->update();
-    m_lease->update();
+    const auto [fraction, text] = leaseReading();
+    m_lease->setFraction(fraction);
+    if (m_leaseText->text() != text) {
+        const bool expired = track.leaseExpired() && !track.resonance();
+        m_leaseText->setText(text);
+        ui::setDesignFont(m_leaseText, 12, expired ? QFont::DemiBold : QFont::Normal);
+        ui::setTone(m_leaseText, expired ? ui::Tone::failure : ui::Tone::secondary);
+    }
     if (track.resonance() || now < track.lastActivityMs() + StripGeometry::spanMs) {
         if (!m_frames.isActive())
             m_frames.start();

@@ -12,6 +12,8 @@ class QLabel;
 
 namespace vibrelle::sim {
 
+class LeaseBar;
+
 // The window of `vibrelle-sim --view`: the simulated trackpad live. It only reads the track
 // (and the faults in force); it never changes what the service does. It repaints while
 // something plays and while the strip still shows something; otherwise it has no timer running.
@@ -19,7 +21,7 @@ class SimView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int frameMs = 33;
+    static constexpr int frameMs = 40; // 25 frames a second
 
     struct Source {
         PlayTrack *track = nullptr;
@@ -51,7 +53,8 @@ private:
     Source m_source;
     QTimer m_frames;
     QWidget *m_strip = nullptr;
-    QWidget *m_lease = nullptr;
+    LeaseBar *m_lease = nullptr;
+    QLabel *m_leaseText = nullptr;
     QLabel *m_effect = nullptr;
     QLabel *m_state = nullptr;
     QLabel *m_client = nullptr;
