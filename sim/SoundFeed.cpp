@@ -33,8 +33,9 @@ void SoundFeed::catchUp() {
     if (m_track->beating(now) || now < m_soundEndMs + holdMs) {
         if (!m_timer.isActive())
             m_timer.start();
-    } else {
+    } else if (m_timer.isActive()) {
         m_timer.stop();
+        m_sink->rest();
     }
 }
 
@@ -42,12 +43,14 @@ void SoundFeed::renderTo(qint64 endSample) {
     std::vector<float> mixed;
     std::vector<qint16> pcm;
     while (m_cursor < endSample) {
-        // A long quiet stretch (nothing was playing) goes over in one piece.
+        // A quiet stretch (nothing was playing) goes over in one piece.
         const double fromMs = msAt(m_cursor) - SoundRenderer::longestClickMs;
-        if (m_track->pulses(fromMs, msAt(endSample)).isEmpty()) {
-            m_sink->silence(endSample - m_cursor);
-            m_cursor = endSample;
-            return;
+        const QList<Pulse> ahead = m_track->pulses(fromMs, msAt(endSample));
+        const qint64 quietUntil = ahead.isEmpty() ? endSample : SoundRenderer::sampleAt(ahead.first().tMs);
+        if (quietUntil > m_cursor) {
+            m_sink->silence(quietUntil - m_cursor);
+            m_cursor = quietUntil;
+            continue;
         }
         const qint64 count = qMin(chunkSamples, endSample - m_cursor);
         const QList<Pulse> pulses = m_track->pulses(fromMs, msAt(m_cursor + count));

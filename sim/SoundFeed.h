@@ -18,6 +18,8 @@ public:
     virtual void play(const qint16 *samples, qint64 count) = 0;
     // `count` samples in which nothing sounds.
     virtual void silence(qint64 count) = 0;
+    // Nothing sounds until further notice (a device closes its stream).
+    virtual void rest() {}
 };
 
 // Renders the track's sound into a sink in the sim's real time, sample 0 being the sim's start.
@@ -28,8 +30,8 @@ class SoundFeed : public QObject {
 
 public:
     static constexpr int tickMs = 40;
-    // How long the ticks go on after the last click has rung out (a device keeps its stream
-    // open that long).
+    // How long the ticks go on after the last click has rung out, before the sink rests (so that
+    // a device keeps its stream open across short pauses).
     static constexpr double holdMs = 500;
 
     SoundFeed(PlayTrack *track, std::function<double()> nowMs, SoundSink *sink, QObject *parent = nullptr);

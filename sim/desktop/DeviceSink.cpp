@@ -5,6 +5,7 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace vibrelle::sim {
@@ -12,7 +13,8 @@ namespace vibrelle::sim {
 namespace {
 
 constexpr qint64 leadSamples = SoundRenderer::sampleRate * 80 / 1000;
-constexpr qint64 closeAfterSamples = SoundRenderer::sampleRate / 2;
+// What a device that takes its sound in large bursts may leave waiting; older sound is dropped.
+constexpr qint64 maxWaitingBytes = SoundRenderer::sampleRate * 2;
 
 } // namespace
 
@@ -63,26 +65,22 @@ bool DeviceSink::ensureOpen() {
 }
 
 void DeviceSink::write(const char *bytes, qint64 size) {
-    // A device that plays slower than the sim's clock drops what does not fit.
-    m_io->write(bytes, qMin<qint64>(size, m_sink->bytesFree()));
+    m_waiting.append(bytes, size);
+    const qint64 written =
+        m_io->write(m_waiting.constData(), qMin<qint64>(m_waiting.size(), m_sink->bytesFree()));
+    m_waiting.remove(0, std::max<qint64>({0, written, m_waiting.size() - maxWaitingBytes}));
 }
 
 void DeviceSink::play(const qint16 *samples, qint64 count) {
     if (!ensureOpen())
         return;
-    m_quietSamples = 0;
     write(reinterpret_cast<const char *>(samples), count * 2);
 }
 
 void DeviceSink::silence(qint64 count) {
     if (!m_io)
         return;
-    m_quietSamples += count;
-    if (m_quietSamples >= closeAfterSamples) {
-        close();
-        return;
-    }
-    const QByteArray zeros(count * 2, '\0');
+    const QByteArray zeros(qMin(count, leadSamples) * 2, '\0'); // a long gap: the stream ran dry anyway
     write(zeros.constData(), zeros.size());
 }
 
@@ -91,7 +89,7 @@ void DeviceSink::close() {
         m_sink->stop();
     m_sink.reset();
     m_io = nullptr;
-    m_quietSamples = 0;
+    m_waiting.clear();
 }
 
 } // namespace vibrelle::sim

@@ -4,6 +4,7 @@
 
 #include <QAudioDevice>
 #include <QAudioFormat>
+#include <QByteArray>
 
 #include <memory>
 
@@ -13,8 +14,8 @@ class QIODevice;
 namespace vibrelle::sim {
 
 // The sound through the desktop's default sound output. The stream opens at the first click,
-// about 80 ms behind the sim's time, and closes after half a second of quiet, so that an idle
-// sim keeps no stream (and no timer) open.
+// about 80 ms behind the sim's time, and closes when the feed rests, so that an idle sim keeps no
+// stream (and no timer) open.
 class DeviceSink : public SoundSink {
 public:
     // The default output, or none with the reason when there is no sound device.
@@ -23,6 +24,7 @@ public:
 
     void play(const qint16 *samples, qint64 count) override;
     void silence(qint64 count) override;
+    void rest() override { close(); }
 
 private:
     DeviceSink(const QAudioDevice &device, const QAudioFormat &format);
@@ -34,7 +36,7 @@ private:
     QAudioFormat m_format;
     std::unique_ptr<QAudioSink> m_sink;
     QIODevice *m_io = nullptr;
-    qint64 m_quietSamples = 0;
+    QByteArray m_waiting; // rendered, not yet taken by the device
     bool m_failed = false;
 };
 

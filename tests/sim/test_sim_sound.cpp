@@ -5,6 +5,7 @@
 #include "PlayTrack.h"
 #include "SimHarness.h"
 #include "SoundAnalysis.h"
+#include "SoundFeed.h"
 #include "SoundRenderer.h"
 #include "StripGeometry.h"
 
@@ -158,6 +159,40 @@ private Q_SLOTS:
         track.apply(500, "end", ended("sequence"));
         QCOMPARE(onsets(render(track, 1000), 0.05f),
                  (std::vector<qint64>{SoundRenderer::sampleAt(100), SoundRenderer::sampleAt(280)}));
+    }
+
+    // The feed hands quiet stretches over in one piece, renders the clicks, ticks only while
+    // something sounds and lets the sink rest once the last click has rung out.
+    void feedRestsWhenQuiet() {
+        struct Sink : SoundSink {
+            QStringList calls;
+            std::vector<qint16> played;
+            void play(const qint16 *samples, qint64 count) override {
+                calls << QStringLiteral("play");
+                played.insert(played.end(), samples, samples + count);
+            }
+            void silence(qint64 count) override { calls << QStringLiteral("silence %1").arg(count); }
+            void rest() override { calls << QStringLiteral("rest"); }
+        } sink;
+        double now = 0;
+        PlayTrack track(2000);
+        SoundFeed feed(
+            &track, [&now] { return now; }, &sink);
+        track.apply(1000, "start", impulse("soft", 1.0));
+        now = 1100;
+        feed.catchUp();
+        QCOMPARE(sink.calls, (QStringList{"silence 48000", "play"}));
+        QVERIFY(feed.ticking());
+        QCOMPARE(sink.played.front(), SoundRenderer::toPcm(SoundRenderer::fullScale));
+        now =
+            1000 + SoundRenderer::clickOf({1000, PulseKind::Soft, 1, 0, 0}).lengthMs + SoundFeed::holdMs - 1;
+        feed.catchUp();
+        QVERIFY(feed.ticking());
+        now += 2;
+        feed.catchUp();
+        QCOMPARE(sink.calls.last(), QStringLiteral("rest"));
+        QVERIFY(!feed.ticking());
+        QCOMPARE(feed.renderedSamples(), SoundRenderer::sampleAt(now));
     }
 
     // The strip's five seconds: one bump per beat at the beat's place, as high as its intensity
