@@ -11,7 +11,9 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVarLengthArray>
 
+#include <algorithm>
 #include <cmath>
 
 namespace vibrelle::sim {
@@ -106,71 +108,76 @@ public:
                 blend(x, y, c, alpha);
     }
 
-    // Fills between a trace (a polyline whose x never decreases) and the baseline, sampled four
-    // times per column and exactly per row, and draws the top of the trace about a pixel wide.
+    // Fills between a trace (a polyline whose x never decreases) and the baseline, and draws the
+    // flat parts of the trace (the tops) about a pixel thick; each pixel is covered in proportion
+    // to the part of its row's middle line that lies inside.
     void profile(const QList<QPointF> &trace, double baseline, const QColor &fill, double fillAlpha,
                  const QColor &edge) {
-        if (trace.size() < 2)
-            return;
-        qsizetype segment = 0;
+        struct Piece { // a sloping stretch of the trace within one column
+            double x0, x1, y0, y1;
+            // How much of it lies at or above (y <= c) the height c.
+            double above(double c) const {
+                if (y0 == y1)
+                    return y0 <= c ? x1 - x0 : 0;
+                const double s = qBound(0.0, (c - y0) / (y1 - y0), 1.0);
+                return (y1 > y0 ? s : 1 - s) * (x1 - x0);
+            }
+        };
         const QRgb fillRgb = fill.rgb(), edgeRgb = edge.rgb();
         fillAlpha *= fill.alphaF();
-        const int from = qMax(0, int(trace.first().x()));
-        const int to = qMin(m_image.width(), int(std::ceil(trace.last().x())));
         const int rows = m_image.height();
-        double previous = baseline; // the last sample of the column before
-        for (int x = from; x < to; ++x) {
-            double ys[5] = {previous};
-            double lo = baseline, hi = baseline, lowestTop = -1e9;
-            int active = 0;
-            for (int k = 1; k <= 4; ++k) {
-                const double at = x + (k - 0.5) / 4;
-                while (segment + 2 < trace.size() && trace[segment + 1].x() <= at)
-                    ++segment;
-                const QPointF a = trace[segment], b = trace[segment + 1];
-                const bool on = b.x() > a.x() && at >= a.x() && at < b.x();
-                ys[k] = on ? a.y() + (b.y() - a.y()) * (at - a.x()) / (b.x() - a.x()) : baseline;
-                lo = qMin(lo, ys[k]);
-                hi = qMax(hi, ys[k]);
-                if (ys[k] < baseline) {
-                    ++active;
-                    lowestTop = qMax(lowestTop, ys[k]);
-                }
+        qsizetype first = 0;
+        for (int x = qMax(0, int(trace.first().x()));
+             x < qMin(m_image.width(), int(std::ceil(trace.last().x()))); ++x) {
+            while (first + 2 < trace.size() && trace[first + 1].x() <= x)
+                ++first;
+            QVarLengthArray<Piece, 8> pieces;
+            double top = baseline, bottom = baseline, lowestTop = -1e9;
+            for (qsizetype i = first; i + 1 < trace.size() && trace[i].x() < x + 1; ++i) {
+                const QPointF a = trace[i], b = trace[i + 1];
+                const double x0 = qMax(a.x(), double(x)), x1 = qMin(b.x(), x + 1.0);
+                if (b.x() <= a.x() || x1 <= x0)
+                    continue;
+                const auto yAt = [&](double t) {
+                    return a.y() + (b.y() - a.y()) * (t - a.x()) / (b.x() - a.x());
+                };
+                const Piece piece{x0, x1, yAt(x0), yAt(x1)};
+                pieces.append(piece);
+                top = std::min({top, piece.y0, piece.y1});
+                bottom = std::max({bottom, piece.y0, piece.y1});
+                lowestTop = std::max({lowestTop, piece.y0, piece.y1});
             }
-            const double before = previous;
-            previous = ys[4];
-            if (lo == hi)
+            if (top == bottom)
                 continue; // nothing here but the baseline
-            if (before != baseline)
-                lo = qMin(lo, before); // the top may carry on from the column before
-            // Between the lowest top and the baseline every rising sample covers whole rows.
-            const int solidFrom = hi > baseline || active == 0 ? rows : int(lowestTop + 2);
-            const int solidTo = int(baseline);
-            for (int y = qMax(0, int(lo - 1)); y < qMin(rows, int(hi + 2)); ++y) {
-                if (y >= solidFrom && y < solidTo) {
-                    blend(x, y, fillRgb, fillAlpha * active / 4);
+            // Below the lowest point of a column whose trace stays above the baseline, every row is
+            // covered alike.
+            const int solidFrom =
+                bottom > baseline || lowestTop >= baseline ? rows : int(std::ceil(lowestTop));
+            double solidCover = 0;
+            for (const Piece &piece : pieces)
+                solidCover += piece.x1 - piece.x0;
+            for (int y = qMax(0, int(top) - 1); y < qMin(rows, int(std::ceil(bottom)) + 1); ++y) {
+                if (y >= solidFrom && y + 1 <= baseline) {
+                    blend(x, y, fillRgb, fillAlpha * solidCover);
                     continue;
                 }
+                const double c = y + 0.5;
                 double inside = 0, onEdge = 0;
-                for (int k = 1; k <= 4; ++k) {
-                    inside += overlap(qMin(ys[k], baseline), qMax(ys[k], baseline), y, y + 1);
-                    // The top, not the steep sides.
-                    if (ys[k] != baseline && ys[k - 1] != baseline && std::abs(ys[k] - ys[k - 1]) < 2)
-                        onEdge = qMax(onEdge, overlap(qMin(ys[k - 1], ys[k]) - 0.5,
-                                                      qMax(ys[k - 1], ys[k]) + 0.5, y, y + 1));
+                for (const Piece &piece : pieces) {
+                    inside += c <= baseline ? piece.above(c) : (piece.x1 - piece.x0) - piece.above(c);
+                    const bool flat = std::abs(piece.y1 - piece.y0) < 2 * (piece.x1 - piece.x0);
+                    if (flat && (piece.y0 != baseline || piece.y1 != baseline))
+                        onEdge += piece.above(c + 0.6) - piece.above(c - 0.6);
                 }
                 if (inside > 0)
-                    blend(x, y, fillRgb, fillAlpha * inside / 4);
+                    blend(x, y, fillRgb, fillAlpha * qMin(1.0, inside));
                 if (onEdge > 0)
-                    blend(x, y, edgeRgb, onEdge * edge.alphaF());
+                    blend(x, y, edgeRgb, edge.alphaF() * qMin(1.0, onEdge));
             }
         }
     }
 
 private:
-    static double overlap(double a0, double a1, double b0, double b1) {
-        return qMax(0.0, qMin(a1, b1) - qMax(a0, b0));
-    }
     void blend(int x, int y, QRgb c, double alpha) {
         QRgb &pixel = reinterpret_cast<QRgb *>(m_bits + y * m_stride)[x];
         const int a = int(alpha * 256 + 0.5);
@@ -392,6 +399,7 @@ SimView::SimView(Source source, QWidget *parent)
 
     refreshTexts();
     refreshFaults();
+    tick();
 }
 
 std::pair<double, QString> SimView::leaseReading() const {
