@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace vibrelle {
 
@@ -16,8 +17,12 @@ QJsonObject impulseBody(const QString &style, double intensity)
     return QJsonObject{{QStringLiteral("intensity"), intensity}, {QStringLiteral("style"), style}};
 }
 
-QJsonObject timedBody(qint64 durationMs, double fineness, double intensity)
+QJsonObject timedBody(double durationMilliseconds, double fineness, double intensity)
 {
+    constexpr double exactIntegers = 9007199254740992.0; // 2^53
+    const double whole = roundHalfAwayFromZero(durationMilliseconds);
+    const QJsonValue durationMs = std::fabs(whole) < exactIntegers ? QJsonValue(static_cast<qint64>(whole))
+                                                                   : QJsonValue(std::numeric_limits<double>::quiet_NaN());
     return QJsonObject{{QStringLiteral("durationMs"), durationMs},
                        {QStringLiteral("fineness"), fineness},
                        {QStringLiteral("intensity"), intensity},

@@ -59,14 +59,14 @@ void TesterController::timedResonance()
     if (!controlsEnabled()) {
         return;
     }
-    const auto ms = static_cast<qint64>(roundHalfAwayFromZero(m_durationMilliseconds));
     publish(m_resonanceMode, std::optional<ResonanceMode>(ResonanceMode::timed));
     const double now = m_time->now();
     m_timedStart = now;
     m_lastUpdateSent = now;
-    const double seconds = static_cast<double>(ms) / 1000.0;
+    // A duration the body cannot carry makes a request without a body, which the service refuses.
+    const double seconds = roundHalfAwayFromZero(m_durationMilliseconds) / 1000.0;
     m_timedDeadline = now + seconds;
-    send(Command::timed, timedBody(ms, m_fineness, m_intensity), seconds);
+    send(Command::timed, timedBody(m_durationMilliseconds, m_fineness, m_intensity), seconds);
 }
 
 void TesterController::scheduleTimedEnd()

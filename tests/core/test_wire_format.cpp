@@ -7,6 +7,7 @@
 #include "core/Types.h"
 #include "support/ControllerFixture.h"
 
+#include <QHash>
 #include <QSet>
 #include <QTest>
 
@@ -55,9 +56,12 @@ private Q_SLOTS:
         QTest::addRow("escaped UTF-8 style")
             << impulseBody(QStringLiteral("t\u00E9\"s"), 0.25)
             << QByteArray("{\"intensity\":0.25,\"style\":\"t\xC3\xA9\\\"s\"}");
-        QTest::addRow("timed") << timedBody(251, 0.5, 0.75)
-                               << QByteArray(
-                                      R"({"durationMs":251,"fineness":0.5,"intensity":0.75,"mode":"timed"})");
+        QTest::addRow("timed, 250.5 ms -> 251")
+            << timedBody(250.5, 0.5, 0.75)
+            << QByteArray(R"({"durationMs":251,"fineness":0.5,"intensity":0.75,"mode":"timed"})");
+        QTest::addRow("timed, largest exact JSON integer")
+            << timedBody(9007199254740991.0, 0, 1)
+            << QByteArray(R"({"durationMs":9007199254740991,"fineness":0,"intensity":1,"mode":"timed"})");
         QTest::addRow("gesture")
             << gestureBody(0.1, 0.2, 0.3)
             << QByteArray(R"({"fineness":0.1,"intensity":0.2,"mode":"gesture","reactivity":0.3})");
@@ -91,43 +95,97 @@ private Q_SLOTS:
         }
     }
 
+    // A body JSON cannot carry goes out as an empty POST with its content type.
+    void unrepresentableBodies_data() {
+        QTest::addColumn<QJsonObject>("body");
+        QTest::addColumn<QString>("start"); // the controller's start that builds it from `field`
+        QTest::addColumn<QByteArray>("field");
+        QTest::addColumn<double>("value");
+        QTest::addRow("impulse, NaN")
+            << impulseBody("crisp", notANumber) << "impulse" << QByteArray("intensity") << notANumber;
+        QTest::addRow("impulse, infinity") << impulseBody("crisp", infinity) << "" << QByteArray() << 0.0;
+        QTest::addRow("gesture, -infinity") << gestureBody(0.5, 0.5, -infinity) << "" << QByteArray() << 0.0;
+        QTest::addRow("sequence, NaN") << sequenceBody(notANumber) << "" << QByteArray() << 0.0;
+        QTest::addRow("update, NaN") << updateBody({{"pulseRateHz", notANumber}}) << "" << QByteArray()
+                                     << 0.0;
+        for (const double duration : {notANumber, infinity, -infinity, 1e19, 9007199254740992.0})
+            QTest::addRow("timed, %g ms", duration)
+                << timedBody(duration, 0.5, 0.5) << "timed" << QByteArray("durationMilliseconds") << duration;
+    }
+
     void unrepresentableBodies() {
-        for (const QJsonObject &body : {impulseBody("crisp", notANumber), impulseBody("crisp", infinity),
-                                        gestureBody(0.5, 0.5, -infinity), sequenceBody(notANumber),
-                                        updateBody({{"pulseRateHz", notANumber}})}) {
-            QVERIFY(!encodeBody(body).has_value());
-        }
-        // The controller still sends the request, as an empty POST with its content type.
+        QFETCH(QJsonObject, body);
+        QFETCH(QString, start);
+        QFETCH(QByteArray, field);
+        QFETCH(double, value);
+        QVERIFY(!encodeBody(body).has_value());
+        if (start.isEmpty())
+            return;
         ControllerFixture f;
-        f.c().setIntensity(notANumber);
-        f.c().impulse("crisp");
-        QCOMPARE(f.transport->paths(), QStringList{"/v1/impulses"});
+        QVERIFY(f.c().setProperty(field.constData(), value));
+        start == "timed" ? f.c().timedResonance() : f.c().impulse("crisp");
+        QCOMPARE(f.transport->sent().size(), 1);
         QCOMPARE(f.transport->last().request.method, "POST");
         QVERIFY(!f.transport->last().request.body.has_value());
         QCOMPARE(f.transport->last().header("Content-Type"), "application/json");
         QVERIFY(f.c().busy());
     }
 
-    // Every parameter distinct, so that none can stand in for another.
+    // The starts read the controller's fields: their defaults, and values distinct enough that
+    // none can stand in for another, with milliseconds rounded below one half.
+    void controllerStartBodies_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<bool>("defaults");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addRow("timed, defaults")
+            << "timed" << true
+            << QByteArray(R"({"durationMs":300,"fineness":0.5,"intensity":0.5,"mode":"timed"})");
+        QTest::addRow("controlled, defaults")
+            << "controlled" << true
+            << QByteArray(
+                   R"({"intensity":0.5,"mode":"controlled","pulseRateHz":30,"sharpness":0.5,"transitionMs":40})");
+        QTest::addRow("gesture, defaults")
+            << "gesture" << true
+            << QByteArray(R"({"fineness":0.5,"intensity":0.5,"mode":"gesture","reactivity":0.5})");
+        QTest::addRow("timed, 250.4 ms")
+            << "timed" << false
+            << QByteArray(R"({"durationMs":250,"fineness":0.75,"intensity":0.25,"mode":"timed"})");
+        QTest::addRow("controlled, 40.4 ms")
+            << "controlled" << false
+            << QByteArray(
+                   R"({"intensity":0.25,"mode":"controlled","pulseRateHz":12.5,"sharpness":0.625,"transitionMs":40})");
+        QTest::addRow("gesture")
+            << "gesture" << false
+            << QByteArray(R"({"fineness":0.75,"intensity":0.25,"mode":"gesture","reactivity":0.125})");
+        QTest::addRow("sequence") << "sequence" << false
+                                  << QByteArray(R"({"steps":[{"delayMs":0,"intensity":0.25,"style":"crisp"},)"
+                                                R"({"delayMs":180,"intensity":0.25,"style":"soft"}]})");
+        QTest::addRow("impulse") << "impulse" << false << QByteArray(R"({"intensity":0.25,"style":"soft"})");
+    }
+
     void controllerStartBodies() {
-        const QByteArrayList expected{
-            R"({"durationMs":251,"fineness":0.75,"intensity":0.25,"mode":"timed"})",
-            R"({"intensity":0.25,"mode":"controlled","pulseRateHz":12.5,"sharpness":0.625,"transitionMs":41})",
-            R"({"fineness":0.75,"intensity":0.25,"mode":"gesture","reactivity":0.125})"};
-        for (int start = 0; start < 3; ++start) {
-            ControllerFixture f;
-            TesterController &c = f.c();
+        QFETCH(QString, start);
+        QFETCH(bool, defaults);
+        QFETCH(QByteArray, body);
+        ControllerFixture f;
+        TesterController &c = f.c();
+        if (!defaults) {
             c.setIntensity(0.25);
             c.setFineness(0.75);
             c.setReactivity(0.125);
-            c.setDurationMilliseconds(250.5);
+            c.setDurationMilliseconds(250.4);
             c.setPulseRateHz(12.5);
             c.setSharpness(0.625);
-            c.setTransitionMilliseconds(40.5);
-            start == 0 ? c.timedResonance() : start == 1 ? c.controlledResonance() : c.beginGesture(true);
-            QCOMPARE(f.transport->paths(), QStringList{"/v1/resonance"});
-            QCOMPARE(f.transport->last().rawBody(), expected.at(start));
+            c.setTransitionMilliseconds(40.4);
         }
+        const QHash<QString, std::function<void()>> starts{{"timed", [&] { c.timedResonance(); }},
+                                                           {"controlled", [&] { c.controlledResonance(); }},
+                                                           {"gesture", [&] { c.beginGesture(true); }},
+                                                           {"sequence", [&] { c.sequence(); }},
+                                                           {"impulse", [&] { c.impulse("soft"); }}};
+        starts.value(start)();
+        QCOMPARE(f.transport->sent().size(), 1);
+        QCOMPARE(f.transport->last().rawBody(), body);
     }
 
     void decodeReply_data() {

@@ -158,6 +158,8 @@ private Q_SLOTS:
         QTest::newRow("quit before the stop reply") << 2;
         QTest::newRow("the stop fails") << 3;
         QTest::newRow("Esc while the impulse waits for its turn") << 4;
+        QTest::newRow("loss of the foreground while the impulse waits") << 5;
+        QTest::newRow("quit while the impulse waits") << 6;
     }
     void releaseImpulseIsDropped() {
         QFETCH(int, how);
@@ -180,12 +182,24 @@ private Q_SLOTS:
         how == 3 ? f.transport->replyJson(500, {{QStringLiteral("ok"), false}}) : f.ok();
         QCOMPARE(terminated, how == 2 ? 1 : 0);
         QStringList expected{paths::resonance, paths::update, paths::stop};
-        if (how == 4) { // the effect is over, so this stop goes to the address field
-            QVERIFY(f.c().releasePending());
+        if (how >= 4) { // the effect is over, so this stop goes to the address field
+            QVERIFY(f.c().releasePending() && !f.c().effectAddress() && !f.c().effectRunning());
             f.c().setAddress(QStringLiteral("http://127.0.0.1:4100"));
-            f.c().stop();
+            if (how == 4) {
+                f.c().stop();
+            } else if (how == 5) {
+                f.c().stopOnDeactivation(QStringLiteral("perso il primo piano"));
+            } else {
+                f.c().stopForTermination([&terminated] { ++terminated; });
+            }
+            if (how > 4) {
+                QCOMPARE(f.c().entries().first().text, how == 5 ? QStringLiteral("Stop automatico: perso il primo piano")
+                                                                : QStringLiteral("Stop automatico: chiusura del tester"));
+            }
             QCOMPARE(f.lastUrl(), QStringLiteral("http://127.0.0.1:4100/v1/stop"));
+            QCOMPARE(terminated, 0);
             f.ok();
+            QCOMPARE(terminated, how == 6 ? 1 : 0);
             expected.append(paths::stop);
         }
         QVERIFY(!f.c().releasePending() && !f.c().effectRunning());

@@ -4,6 +4,9 @@
 
 #include "EffectsFixture.h"
 
+#include <QHash>
+
+#include <functional>
 #include <limits>
 
 using namespace vibrelle;
@@ -126,20 +129,30 @@ private Q_SLOTS:
     }
 
     // All seven parameters change within one turn: one body with the mode's keys only,
-    // milliseconds rounded half away from zero.
+    // milliseconds rounded half away from zero, compared unrounded (a change within the same
+    // whole millisecond still travels).
     void onlyTheModesKeysTravelRounded_data() {
         QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("duration"); // from 5000
+        QTest::addColumn<double>("transition"); // from 40
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("gesture") << int(Mode::gesture)
+        QTest::newRow("gesture") << int(Mode::gesture) << 6000.5 << 90.5
                                  << QByteArray(R"({"fineness":0.72,"intensity":0.71,"reactivity":0.73})");
-        QTest::newRow("timed") << int(Mode::timed)
+        QTest::newRow("timed") << int(Mode::timed) << 6000.5 << 90.5
                                << QByteArray(R"({"durationMs":6001,"fineness":0.72,"intensity":0.71})");
+        QTest::newRow("timed, 5000.4") << int(Mode::timed) << 5000.4 << 90.5
+                                       << QByteArray(R"({"durationMs":5000,"fineness":0.72,"intensity":0.71})");
         QTest::newRow("controlled")
-            << int(Mode::controlled)
+            << int(Mode::controlled) << 6000.5 << 90.5
             << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":91})");
+        QTest::newRow("controlled, 40.4")
+            << int(Mode::controlled) << 6000.5 << 40.4
+            << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":40})");
     }
     void onlyTheModesKeysTravelRounded() {
         QFETCH(int, mode);
+        QFETCH(double, duration);
+        QFETCH(double, transition);
         QFETCH(QByteArray, body);
         EffectsFixture f;
         startConfirmed(f, Mode(mode));
@@ -148,10 +161,10 @@ private Q_SLOTS:
         c.setIntensity(0.71);
         c.setFineness(0.72);
         c.setReactivity(0.73);
-        c.setDurationMilliseconds(6000.5);
+        c.setDurationMilliseconds(duration);
         c.setPulseRateHz(17);
         c.setSharpness(0.74);
-        c.setTransitionMilliseconds(90.5);
+        c.setTransitionMilliseconds(transition);
         f.runWithPromptReplies(0.3);
         QCOMPARE(f.paths(), QStringList{paths::update}); // the dropped keys were not kept either
         QCOMPARE(f.last().rawBody(), body);
@@ -243,6 +256,52 @@ private Q_SLOTS:
         f.advanceTo(confirmed + 1.5001); // either way the next beat is no more than one tick late
         QCOMPARE(f.countOf(paths::heartbeat), beatAtOneSecond ? 3 : 2);
         VERIFY_NEAR(f.last().at, confirmed + 1.5, 1e-6);
+    }
+
+    // Which replies renew the lease, at the moment they arrive.
+    void whichRepliesRenewTheLease_data() {
+        QTest::addColumn<QString>("request"); // in flight when the reply comes
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("renews");
+        for (const char *request : {"controlled", "gesture", "pause", "resume", "heartbeat", "update, controlled"})
+            QTest::newRow(request) << request << true << true;
+        for (const char *request : {"update, timed", "timed", "impulse", "sequence", "status", "stop"})
+            QTest::newRow(request) << request << true << false;
+        QTest::newRow("pause, failed") << "pause" << false << false;
+    }
+    void whichRepliesRenewTheLease() {
+        QFETCH(QString, request);
+        QFETCH(bool, ok);
+        QFETCH(bool, renews);
+        EffectsFixture f;
+        auto &c = f.c();
+        const QHash<QString, std::function<void()>> starts{
+            {"controlled", [&] { c.controlledResonance(); }}, {"gesture", [&] { c.beginGesture(true); }},
+            {"timed", [&] { c.timedResonance(); }},           {"impulse", [&] { c.impulse("crisp"); }},
+            {"sequence", [&] { c.sequence(); }},              {"status", [&] { c.verifyConnection(); }},
+            {"stop", [&] { c.stop(); }}};
+        if (starts.contains(request)) {
+            starts.value(request)();
+        } else { // within a running resonance
+            startConfirmed(f, request == "update, timed" ? Mode::timed : Mode::controlled);
+            if (request == "resume") {
+                c.togglePause();
+                QVERIFY(f.advanceUntilCount(1, 0.1));
+                f.ok({{QStringLiteral("paused"), true}});
+            }
+            if (request.startsWith("update"))
+                c.setIntensity(0.3);
+            else if (request != "heartbeat")
+                c.togglePause(); // the heartbeat comes by itself
+            QVERIFY(f.advanceUntilCount(f.count() + 1, 0.6));
+            QCOMPARE(f.last().path(), request == "heartbeat" ? paths::heartbeat
+                                      : request.startsWith("update") ? paths::update
+                                                                      : "/v1/resonance/" + request);
+        }
+        const double before = c.lastLeaseRenewal();
+        f.advance(0.007);
+        ok ? f.ok() : f.transport->replyJson(500, {{QStringLiteral("ok"), false}});
+        QCOMPARE(c.lastLeaseRenewal(), renews ? f.now() : before);
     }
 
     void pausePressedTwiceSendsOnePause() {
