@@ -4,6 +4,9 @@
 //       A controlled resonance whose intensity changes once per millisecond for S seconds
 //       (default 5): updates per second, the smallest spacing between two sends, and the
 //       delay from a change to the first update that carries it (p50, p99).
+//   bench-exchange heartbeat [--seconds S]
+//       A controlled resonance left alone for S seconds (default 10): the intervals between
+//       heartbeats as the sim's timeline stamps their arrival (smallest, p50, p99).
 //   bench-exchange memory   [--seconds S]
 //       The same stream for S seconds (default 60): resident memory after start-up, and
 //       every 10 s of the stream.
@@ -198,10 +201,64 @@ int streamMode(int seconds, int latencyMs) {
     const QString tag = latencyMs > 0 ? QStringLiteral(" (sim +%1 ms)").arg(latencyMs) : QString();
     row(QStringLiteral("stream updates/s") + tag, static_cast<double>(updates.size()) / seconds,
         QStringLiteral("1/s"), QStringLiteral("%1 changes in %2 s").arg(stream.changeMs.size()).arg(seconds));
+    std::vector<double> spacing;
+    for (size_t i = 1; i < sends.size(); ++i) {
+        spacing.push_back(sends[i] - sends[i - 1]);
+    }
     row(QStringLiteral("stream smallest spacing") + tag, smallest, QStringLiteral("ms"),
         QStringLiteral("start and updates"));
+    row(QStringLiteral("stream spacing p50") + tag, percentile(spacing, 0.5), QStringLiteral("ms"),
+        QStringLiteral("p99 %1 ms").arg(percentile(spacing, 0.99), 0, 'f', 3));
     row(QStringLiteral("stream change→update p50") + tag, percentile(delays, 0.5), QStringLiteral("ms"));
     row(QStringLiteral("stream change→update p99") + tag, percentile(delays, 0.99), QStringLiteral("ms"));
+    return 0;
+}
+
+// A controlled resonance left alone for S seconds: the heartbeats keep its lease, and the sim
+// stamps each on arrival.
+int heartbeatMode(int seconds) {
+    const auto sim = startSim({});
+    auto transport = std::make_unique<RecordingTransport>();
+    RecordingTransport *recorder = transport.get();
+    TesterController controller(sim->address(), std::move(transport), std::make_shared<SystemTimeSource>());
+    waitFor([&] { return !controller.busy(); }, 3000);
+    controller.controlledResonance();
+    waitFor([&] { return controller.effectRunning(); }, 3000);
+    spin(seconds * 1000);
+    controller.stop();
+    waitFor([&] { return !controller.busy() && !controller.effectRunning(); }, 3000);
+    // Stamped by the sim on arrival, and by the tester as they leave.
+    std::vector<double> arrived, left;
+    for (const QJsonObject &event : sim->events()) {
+        if (event.value(QLatin1String("event")).toString() == QLatin1String("request") &&
+            event.value(QLatin1String("path")).toString() == QLatin1String("/v1/heartbeat")) {
+            arrived.push_back(event.value(QLatin1String("t")).toDouble());
+        }
+    }
+    for (const auto &exchange : recorder->exchanges()) {
+        if (exchange.path == QLatin1String("/v1/heartbeat")) {
+            left.push_back(exchange.sentMs);
+        }
+    }
+    const auto intervals = [](const std::vector<double> &times) {
+        std::vector<double> result;
+        for (size_t i = 1; i < times.size(); ++i) {
+            result.push_back(times[i] - times[i - 1]);
+        }
+        return result;
+    };
+    const std::vector<double> seen = intervals(arrived), sent = intervals(left);
+    row(QStringLiteral("heartbeat interval smallest"), percentile(seen, 0), QStringLiteral("ms"),
+        QStringLiteral("%1 heartbeats in %2 s of controlled resonance, as the sim saw them arrive; as they left "
+                       "the tester: smallest %3 ms")
+            .arg(arrived.size())
+            .arg(seconds)
+            .arg(percentile(sent, 0), 0, 'f', 3));
+    row(QStringLiteral("heartbeat interval p99"), percentile(seen, 0.99), QStringLiteral("ms"),
+        QStringLiteral("p50 %1 ms, largest %2 ms; as they left the tester: p99 %3 ms")
+            .arg(percentile(seen, 0.5), 0, 'f', 3)
+            .arg(percentile(seen, 1), 0, 'f', 3)
+            .arg(percentile(sent, 0.99), 0, 'f', 3));
     return 0;
 }
 
@@ -311,6 +368,9 @@ int main(int argc, char **argv) {
         return streamMode(std::clamp(option(arguments, QStringLiteral("--seconds"), 5), 1, 600),
                           std::clamp(option(arguments, QStringLiteral("--latency-ms"), 0), 0, 1000));
     }
+    if (mode == QLatin1String("heartbeat")) {
+        return heartbeatMode(std::clamp(option(arguments, QStringLiteral("--seconds"), 10), 2, 600));
+    }
     if (mode == QLatin1String("memory")) {
         return memoryMode(std::clamp(option(arguments, QStringLiteral("--seconds"), 60), 20, 3600));
     }
@@ -318,7 +378,7 @@ int main(int argc, char **argv) {
         return overheadMode(std::clamp(option(arguments, QStringLiteral("--count"), 400), 10, 10000));
     }
     std::fprintf(stderr,
-                 "usage: bench-exchange stream [--seconds S] [--latency-ms L] | memory [--seconds S] | "
-                 "overhead [--count N]\n");
+                 "usage: bench-exchange stream [--seconds S] [--latency-ms L] | heartbeat [--seconds S] | "
+                 "memory [--seconds S] | overhead [--count N]\n");
     return 2;
 }

@@ -1,98 +1,117 @@
 #include "core/TimeSource.h"
 
-#include <QTimer>
+#include <QObject>
+#include <QSocketNotifier>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <ctime>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 namespace vibrelle {
 
 namespace {
 
-int toMilliseconds(double seconds)
-{
-    if (!std::isfinite(seconds) || seconds <= 0) {
-        return 0;
-    }
-    return static_cast<int>(std::min(std::ceil(seconds * 1000.0), 2.0e9));
+double monotonicSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-class QtTimer final : public Timer {
+// A timer on the controller's own clock: a timerfd with an absolute deadline on CLOCK_MONOTONIC,
+// watched by the event loop. It fires at its deadline to the nanosecond (never before, late only by
+// the loop's wake-up), where QTimer would round every wait up to whole milliseconds or, coarse,
+// fire up to 5 % early. A repeating timer counts each interval from the end of the tick before, so
+// two ticks are never closer than the interval.
+class DeadlineTimer final : public Timer {
 public:
-    QtTimer(const TimeSource &clock, double seconds, bool repeating, std::function<void()> callback)
-        : m_clock(clock)
-        , m_timer(new QTimer)
-        , m_repeating(repeating)
+    DeadlineTimer(double seconds, double interval, std::function<void()> callback)
+        : m_fd(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC))
+        , m_interval(interval)
         , m_callback(std::make_shared<std::function<void()>>(std::move(callback)))
-    {
-        m_timer->setSingleShot(!repeating);
-        // The throttle and the release timer need millisecond precision; the heartbeat tolerates 10%.
-        m_timer->setTimerType(repeating ? Qt::CoarseTimer : Qt::PreciseTimer);
-        QObject::connect(m_timer, &QTimer::timeout, m_timer, [this, callback = m_callback] {
-            if (!m_valid) {
-                return;
-            }
-            if (!m_repeating) {
-                m_valid = false;
-            }
-            // The callback may destroy this handle; it only touches its own copy.
-            const auto keep = callback;
-            (*keep)();
-        });
-        m_timer->start(toMilliseconds(seconds));
+        , m_notifier(new QSocketNotifier(m_fd, QSocketNotifier::Read)) {
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier,
+                         [this, callback = m_callback, alive = m_alive] {
+                             std::uint64_t expirations = 0;
+                             if (::read(m_fd, &expirations, sizeof expirations) != sizeof expirations ||
+                                 !m_valid) {
+                                 return;
+                             }
+                             m_valid = m_interval > 0;
+                             // The callback may destroy this handle; it only touches its own copies.
+                             (*callback)();
+                             if (*alive && m_valid) {
+                                 arm(monotonicSeconds() + m_interval); // from the end of this tick's work
+                             }
+                         });
+        arm(monotonicSeconds() + seconds);
     }
 
-    ~QtTimer() override
-    {
-        m_valid = false;
-        m_timer->stop();
-        QObject::disconnect(m_timer, nullptr, nullptr, nullptr);
-        m_timer->deleteLater();
+    ~DeadlineTimer() override {
+        *m_alive = false;
+        // Unwatched before the descriptor goes, and deleted later: this may run inside its own signal.
+        m_notifier->setEnabled(false);
+        QObject::disconnect(m_notifier, nullptr, nullptr, nullptr);
+        m_notifier->deleteLater();
+        ::close(m_fd);
     }
 
-    void invalidate() override
-    {
+    void invalidate() override {
         m_valid = false;
-        m_timer->stop();
+        const itimerspec disarmed{};
+        ::timerfd_settime(m_fd, 0, &disarmed, nullptr);
     }
 
     bool isValid() const override { return m_valid; }
 
-    void setFireTime(double uptime) override
-    {
-        if (!m_valid) {
-            return;
+    void setFireTime(double uptime) override {
+        if (m_valid) {
+            arm(uptime);
         }
-        m_timer->start(toMilliseconds(uptime - m_clock.now()));
     }
 
 private:
-    const TimeSource &m_clock;
-    QTimer *m_timer;
-    bool m_repeating;
+    void arm(double deadline) {
+        // A deadline already past (or not a number) fires at once; one never reached, in 30 years.
+        const double now = monotonicSeconds();
+        if (!(deadline > now)) {
+            deadline = now;
+        }
+        deadline = std::min(deadline, now + 1e9);
+        itimerspec spec{};
+        spec.it_value.tv_sec = static_cast<time_t>(deadline);
+        spec.it_value.tv_nsec = static_cast<long>((deadline - std::floor(deadline)) * 1e9);
+        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
+            spec.it_value.tv_nsec = 1; // zero would disarm it
+        }
+        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    }
+
+    int m_fd;
+    double m_interval;
     bool m_valid = true;
     std::shared_ptr<std::function<void()>> m_callback;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    QSocketNotifier *m_notifier;
 };
 
 } // namespace
 
 SystemTimeSource::SystemTimeSource() = default;
 
-double SystemTimeSource::now() const
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
+double SystemTimeSource::now() const {
+    return monotonicSeconds();
 }
 
-std::unique_ptr<Timer> SystemTimeSource::startOneShot(double delaySeconds, std::function<void()> callback)
-{
-    return std::make_unique<QtTimer>(*this, delaySeconds, false, std::move(callback));
+std::unique_ptr<Timer> SystemTimeSource::startOneShot(double delaySeconds, std::function<void()> callback) {
+    return std::make_unique<DeadlineTimer>(delaySeconds, 0, std::move(callback));
 }
 
-std::unique_ptr<Timer> SystemTimeSource::startRepeating(double intervalSeconds, std::function<void()> callback)
-{
-    return std::make_unique<QtTimer>(*this, intervalSeconds, true, std::move(callback));
+std::unique_ptr<Timer> SystemTimeSource::startRepeating(double intervalSeconds,
+                                                        std::function<void()> callback) {
+    return std::make_unique<DeadlineTimer>(intervalSeconds, intervalSeconds, std::move(callback));
 }
 
 } // namespace vibrelle

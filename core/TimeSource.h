@@ -29,7 +29,8 @@ public:
                                                                 std::function<void()> callback) = 0;
 };
 
-// Steady clock plus precise QTimers on the calling (main) thread.
+// The monotonic clock, and timers on the calling (main) thread's event loop that fire at their
+// deadline on that same clock, never before it.
 class SystemTimeSource final : public TimeSource {
 public:
     SystemTimeSource();
