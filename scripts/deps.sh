@@ -9,6 +9,7 @@ VIBRELLE_PACKAGES=(
   libbenchmark-dev
   desktop-file-utils appstream dpkg-dev curl
   xvfb xauth xdotool libxcb1-dev
+  qt6-wayland weston
   dbus-daemon at-spi2-core python3-pyatspi
 )
 

@@ -1,5 +1,6 @@
 #include "E2eRig.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -8,13 +9,15 @@ namespace vibrelle::e2e {
 bool Rig::start(QString *error) {
     if (!display.start(error))
         return false;
-    x = std::make_unique<XClient>(display.display());
-    if (!x->isOpen())
-        return *error = QStringLiteral("cannot connect to the X server on ") + display.display(), false;
     sim = std::make_unique<SimProcess>();
     if (sim->port() == 0)
         return *error = QStringLiteral("vibrelle-sim did not start"), false;
     control = std::make_unique<Client>(sim->port());
+    if (!x11())
+        return true;
+    x = std::make_unique<XClient>(display.display());
+    if (!x->isOpen())
+        return *error = QStringLiteral("cannot connect to the X server on ") + display.display(), false;
 
     // The layout program runs in the tester's environment, with folders of its own.
     QByteArray errors;
@@ -30,15 +33,39 @@ bool Rig::start(QString *error) {
     return !layout.isEmpty() || (*error = QStringLiteral("e2e-window-layout printed no controls"), false);
 }
 
+bool Rig::startSessionBus(QString *error) {
+    // The bus and what it starts keep their sockets and state in the build tree.
+    m_busFolder = temporaryFolder();
+    const QString folder = m_busFolder->path();
+    busAddress = QStringLiteral("unix:path=") + folder + QStringLiteral("/bus");
+    Environment environment;
+    for (const QString &entry : currentEnvironment()) {
+        if (!entry.startsWith(QLatin1String("DBUS_")) && !entry.startsWith(QLatin1String("XDG_RUNTIME_DIR=")))
+            environment << entry;
+    }
+    if (!m_bus.start({findProgram(QStringLiteral("dbus-daemon")), QStringLiteral("--session"),
+                      QStringLiteral("--nofork"), QStringLiteral("--address=") + busAddress},
+                     environment << QStringLiteral("XDG_RUNTIME_DIR=") + folder))
+        return *error = QStringLiteral("cannot start dbus-daemon (package dbus-daemon)"), false;
+    return waitFor([&] { return QFile::exists(folder + QStringLiteral("/bus")); }, 5000) ||
+           (*error = QStringLiteral("the session bus did not open"), false);
+}
+
 bool Session::fail(const QString &why) {
     error = why + QStringLiteral("; tester output: ") + QString::fromLocal8Bit(tester.process.read());
     return false;
 }
 
 bool Session::launch() {
-    rig.x->takeMapped("vibrelle-api-tester"); // forget windows of earlier sessions
+    if (!rig.busAddress.isEmpty())
+        tester.extraEnvironment = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + rig.busAddress,
+                                   QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1")};
+    if (rig.x11())
+        rig.x->takeMapped("vibrelle-api-tester"); // forget windows of earlier sessions
     if (!tester.start(rig.display))
         return fail(QStringLiteral("cannot start vibrelle-api-tester"));
+    if (!rig.x11())
+        return true;
     waitFor(
         [this] {
             window = rig.x->takeMapped("vibrelle-api-tester").value_or(window);
@@ -50,6 +77,28 @@ bool Session::launch() {
     rig.x->setInputFocus(window);
     return rig.x->inputFocus() == window ||
            fail(QStringLiteral("the tester's window did not take the input focus"));
+}
+
+std::optional<QList<QJsonObject>> Session::assist(const QStringList &steps) {
+    Environment environment;
+    for (const QString &entry : currentEnvironment()) {
+        if (!entry.startsWith(QLatin1String("DBUS_SESSION_BUS_ADDRESS=")))
+            environment << entry;
+    }
+    QByteArray errors;
+    const auto printed = runProgram(
+        QStringList{QStringLiteral("/usr/bin/python3"), QStringLiteral(VIBRELLE_ATSPI_CLIENT),
+                    QStringLiteral("vibrelle-api-tester")} +
+            steps,
+        environment << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + rig.busAddress, 30000, &errors);
+    if (!printed) {
+        fail(QStringLiteral("atspi_client.py failed: ") + QString::fromLocal8Bit(errors));
+        return std::nullopt;
+    }
+    QList<QJsonObject> seen;
+    for (const QByteArray &line : printed->trimmed().split('\n'))
+        seen << QJsonDocument::fromJson(line).object();
+    return seen;
 }
 
 bool Session::xdotool(const QStringList &arguments, bool wait) {
@@ -79,6 +128,17 @@ QList<QJsonObject> Session::requests(const QString &path) const {
 
 bool Session::connectToSim() {
     const qsizetype mark = rig.sim->events().size();
+    const auto learnClient = [&](int timeoutMs) {
+        if (const auto request =
+                rig.sim->waitForEvent(eventIs("request", {{"client", "API Tester"}}), mark, timeoutMs))
+            clientId = (*request)["clientId"].toString();
+        return !clientId.isEmpty();
+    };
+    if (!rig.x11()) {
+        return assist({"text|Indirizzo del servizio API locale|" + rig.sim->address(),
+                       "action|push button|Verifica|Press", "announced|Connesso · "}) &&
+               (learnClient(1500) || fail(QStringLiteral("the tester never asked the sim for its status")));
+    }
     // "Verifica" stays disabled while the start-up status request (to the default address) is in
     // flight, and keys typed while the window is still settling may be lost: each try types again.
     for (int attempt = 0; attempt < 4; ++attempt) {
@@ -86,11 +146,8 @@ bool Session::connectToSim() {
                    {"key", "ctrl+a", "type", "--delay", "4", rig.sim->address()}) ||
             !click("resonance", "tester.verify"))
             return false;
-        if (const auto request =
-                rig.sim->waitForEvent(eventIs("request", {{"client", "API Tester"}}), mark, 1500)) {
-            clientId = (*request)["clientId"].toString();
+        if (learnClient(1500))
             return true;
-        }
     }
     return fail(QStringLiteral("the tester never asked the sim for its status"));
 }
@@ -107,7 +164,9 @@ bool Session::clickAndAwait(const QString &section, const QString &objectName, c
 }
 
 bool Session::startControlledResonance(bool awaitHeartbeat) {
-    if (!clickAndAwait("resonance", "tester.controlled.start", "/v1/resonance"))
+    if (!(rig.x11() ? clickAndAwait("resonance", "tester.controlled.start", "/v1/resonance")
+                    : assist({"action|push button|Avvia|Press"}) &&
+                          waitFor([&] { return !requests("/v1/resonance").isEmpty(); }, 1500)))
         return false;
     if (requests("/v1/resonance").last().value("status").toInt() != 200)
         return fail(QStringLiteral("the resonance did not start"));

@@ -1,9 +1,11 @@
 #pragma once
 
-// The end-to-end rig: a private display server, a vibrelle-sim, and the real tester binary with
-// HOME, the XDG folders and TMPDIR in one empty folder. The window is driven as a person would:
-// pointer and keyboard with xdotool (XTEST), the focus and the window manager's close request
-// through the rig's X client. Every child ends with the test.
+// The end-to-end rig: a private display server (Xvfb, or a headless Weston), a vibrelle-sim, and
+// the real tester binary with HOME, the XDG folders and TMPDIR in one empty folder. The window is
+// driven as a person would. Under X: pointer and keyboard with xdotool (XTEST), the focus and the
+// window manager's close request through the rig's X client. Over the accessibility bus (the only
+// way in under Weston, whose headless backend has no input devices): atspi_client.py, which acts
+// through the controls' accessible interfaces. Every child ends with the test.
 
 #include "SimHarness.h"
 
@@ -15,13 +17,23 @@ using namespace simtest;
 
 class Rig {
 public:
-    // The display server, the sim, and where the controls are (from e2e-window-layout).
+    explicit Rig(DisplayServer::Kind kind = DisplayServer::Kind::x11)
+        : display(kind) {}
+    // The display server, the sim and, under X, where the controls are (from e2e-window-layout).
     bool start(QString *error);
+    // A private session bus, on which the accessibility bus starts on demand.
+    bool startSessionBus(QString *error);
+    bool x11() const { return display.kind() == DisplayServer::Kind::x11; }
     DisplayServer display;
     std::unique_ptr<XClient> x;
     std::unique_ptr<SimProcess> sim;
     std::unique_ptr<Client> control; // for the sim's /_sim endpoints
     QHash<QString, QRect> layout;    // "section/objectName", window coordinates
+    QString busAddress;              // once the session bus runs
+
+private:
+    std::unique_ptr<QTemporaryDir> m_busFolder;
+    Child m_bus;
 };
 
 // One tester process on the rig. The helpers return false and set `error` on failure.
@@ -29,8 +41,12 @@ class Session {
 public:
     explicit Session(Rig &rig)
         : rig(rig) {}
-    bool launch();       // starts it, waits for its window and gives it the focus
-    bool connectToSim(); // types the sim's address, presses "Verifica", learns the client id
+    // Starts it; under X waits for its window and gives it the focus; with the session bus running,
+    // with its accessibility on.
+    bool launch();
+    // Puts the sim's address in the field, presses "Verifica", learns the client id: under X by
+    // pointer and keys, otherwise over the accessibility bus.
+    bool connectToSim();
     // Until the start (and, with awaitHeartbeat, the first heartbeat) is answered.
     bool startControlledResonance(bool awaitHeartbeat = true);
     // Clicks the centre of a control of the section shown, then runs `then` (xdotool commands).
@@ -38,6 +54,8 @@ public:
     // Clicks (again, while the control is still disabled) until this tester sends a request on `path`.
     bool clickAndAwait(const QString &section, const QString &objectName, const QString &path);
     bool xdotool(const QStringList &arguments, bool wait = true);
+    // Runs atspi_client.py with these steps; its JSON lines, one per step.
+    std::optional<QList<QJsonObject>> assist(const QStringList &steps);
     // This tester's requests on `path`, as the sim recorded them.
     QList<QJsonObject> requests(const QString &path) const;
     bool exited() { return tester.process.finished(); }

@@ -6,7 +6,6 @@
 
 #include "E2eRig.h"
 
-#include <QFile>
 #include <QJsonDocument>
 #include <QtTest>
 
@@ -16,30 +15,11 @@ class AssistiveTechnologyTest : public QObject {
     Q_OBJECT
 
     Rig m_rig;
-    std::unique_ptr<QTemporaryDir> m_busFolder;
-    Child m_bus;
-    QString m_busAddress;
 
 private Q_SLOTS:
     void initTestCase() {
         QString error;
-        QVERIFY2(m_rig.start(&error), qPrintable(error));
-        // The session bus and what it starts keep their sockets and state in the build tree.
-        m_busFolder = temporaryFolder();
-        const QString folder = m_busFolder->path();
-        m_busAddress = QStringLiteral("unix:path=") + folder + QStringLiteral("/bus");
-        Environment environment;
-        for (const QString &entry : currentEnvironment()) {
-            if (!entry.startsWith(QLatin1String("DBUS_")) &&
-                !entry.startsWith(QLatin1String("XDG_RUNTIME_DIR=")))
-                environment << entry;
-        }
-        QVERIFY2(m_bus.start({findProgram(QStringLiteral("dbus-daemon")), QStringLiteral("--session"),
-                              QStringLiteral("--nofork"), QStringLiteral("--address=") + m_busAddress},
-                             environment << QStringLiteral("XDG_RUNTIME_DIR=") + folder),
-                 "cannot start dbus-daemon (package dbus-daemon)");
-        QVERIFY2(waitFor([&] { return QFile::exists(folder + QStringLiteral("/bus")); }, 5000),
-                 "the session bus did not open");
+        QVERIFY2(m_rig.start(&error) && m_rig.startSessionBus(&error), qPrintable(error));
     }
 
     // Address by the editable-text interface, "Verifica" and "Vibra" by their press action, the page
@@ -47,8 +27,6 @@ private Q_SLOTS:
     // the reply, and the sim receives the timed resonance exactly as set.
     void pageTabsSlidersAndTheAddressDriveTheWire() {
         Session s(m_rig);
-        s.tester.extraEnvironment = {QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + m_busAddress,
-                                     QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1")};
         QVERIFY2(s.launch(), qPrintable(s.error));
 
         const QStringList steps{
@@ -61,23 +39,11 @@ private Q_SLOTS:
             "value|Intensità|70",
             "action|push button|Vibra|Press",
         };
-        Environment environment;
-        for (const QString &entry : currentEnvironment()) {
-            if (!entry.startsWith(QLatin1String("DBUS_SESSION_BUS_ADDRESS=")))
-                environment << entry;
-        }
-        QByteArray errors;
-        const auto printed = runProgram(
-            QStringList{QStringLiteral("/usr/bin/python3"), QStringLiteral(VIBRELLE_ATSPI_CLIENT),
-                        QStringLiteral("vibrelle-api-tester")} +
-                steps,
-            environment << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + m_busAddress, 30000, &errors);
-        QVERIFY2(printed, qPrintable(QString::fromLocal8Bit(errors)));
+        const auto printed = s.assist(steps);
+        QVERIFY2(printed, qPrintable(s.error));
         QHash<QString, QJsonObject> seen;
-        for (const QByteArray &line : printed->trimmed().split('\n')) {
-            const QJsonObject step = QJsonDocument::fromJson(line).object();
+        for (const QJsonObject &step : *printed)
             seen.insert(step.value("step").toString(), step);
-        }
         QCOMPARE(seen.size(), steps.size());
         QVERIFY(seen.value(steps.at(3)).value("selected").toBool());
         QVERIFY(!seen.value(steps.at(4)).value("selected").toBool());
