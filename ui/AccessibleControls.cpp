@@ -70,9 +70,7 @@ public:
     }
     QVariant maximumValue() const override { return slider()->unitAt(slider()->maximum()); }
     QVariant minimumValue() const override { return slider()->unitAt(slider()->minimum()); }
-    QVariant minimumStepSize() const override {
-        return slider()->unitAt(slider()->singleStep()) - slider()->unitAt(0);
-    }
+    QVariant minimumStepSize() const override { return slider()->unitsPer(slider()->singleStep()); }
     QStringList actionNames() const override {
         QStringList names = QAccessibleWidget::actionNames();
         if (widget()->isEnabled()) {

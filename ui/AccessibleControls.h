@@ -38,7 +38,8 @@ class UnitSlider final : public QSlider {
 public:
     UnitSlider(double offset, double unit, double divisor, QWidget *parent = nullptr);
 
-    double unitAt(int position) const { return m_offset + position * m_unit / m_divisor; }
+    double unitAt(int position) const { return m_offset + unitsPer(position); }
+    double unitsPer(int positions) const { return positions * m_unit / m_divisor; }
     int positionOf(double unitValue) const;
     // What the row shows: the value in the unit and its text ("30 imp/s").
     void setShown(double unitValue, const QString &text);

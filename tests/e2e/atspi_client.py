@@ -1,18 +1,12 @@
 #!/usr/bin/python3
-"""Drives an application over the accessibility bus (AT-SPI), as a screen reader, voice control or
-a UI robot does, and prints one JSON line per step with what it saw.
+"""Acts on an application over the accessibility bus (AT-SPI) as assistive technology does, and
+prints one JSON line per step with what the control reports afterwards.
 
     atspi_client.py APPLICATION STEP...
 
-A step is one argument, its fields separated by "|":
-
-    text|NAME|VALUE          puts VALUE into the editable text named NAME
-    action|ROLE|NAME|ACTION  does the action (by its name, "Press") of the control ROLE NAME
-    value|NAME|NUMBER        sets the slider named NAME to NUMBER through its value interface
-    read|ROLE|NAME           reports the control's states, value and range
-    announced|PREFIX         waits for a name change whose new name starts with PREFIX
-
-Only controls that are showing count. Exits non-zero when a control or an announcement is missing.
+STEP is text|NAME|VALUE (editable text), action|ROLE|NAME|ACTION, value|NAME|NUMBER (a slider),
+read|ROLE|NAME, or announced|PREFIX (a name change to a text starting so). Only showing controls
+count; a missing control, action or announcement ends it with an error.
 """
 
 import json
@@ -25,53 +19,22 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import GLib  # noqa: E402
 import pyatspi  # noqa: E402
 
-TIMEOUT = 8.0
-announced = []
 
-
-def pump(seconds):
-    end = time.monotonic() + seconds
-    context = GLib.MainContext.default()
+def wait(find, what):
+    end = time.monotonic() + 8
     while time.monotonic() < end:
-        while context.iteration(False):
+        while GLib.MainContext.default().iteration(False):
             pass
-        time.sleep(0.01)
-
-
-def application(name):
-    end = time.monotonic() + TIMEOUT
-    while time.monotonic() < end:
-        for app in pyatspi.Registry.getDesktop(0):
-            if app is not None and app.name == name:
-                return app
-        pump(0.1)
-    sys.exit(f"no application {name!r} on the accessibility bus")
-
-
-def showing(node):
-    return node.getState().contains(pyatspi.STATE_SHOWING)
-
-
-def find(root, role, name):
-    end = time.monotonic() + TIMEOUT
-    while time.monotonic() < end:
-        found = pyatspi.findDescendant(
-            root, lambda n: n.name == name and (role is None or n.getRoleName() == role) and showing(n)
-        )
-        if found is not None:
+        found = find()
+        if found:
             return found
-        pump(0.1)
-    sys.exit(f"no showing {role or 'control'} named {name!r}")
+        time.sleep(0.02)
+    sys.exit(f"not found: {what}")
 
 
 def report(node):
-    states = node.getState()
-    seen = {
-        "role": node.getRoleName(),
-        "name": node.name,
-        "selected": states.contains(pyatspi.STATE_SELECTED),
-        "enabled": states.contains(pyatspi.STATE_ENABLED),
-    }
+    seen = {"role": node.getRoleName(), "name": node.name,
+            "selected": node.getState().contains(pyatspi.STATE_SELECTED)}
     try:
         value = node.queryValue()
         seen.update(value=value.currentValue, minimum=value.minimumValue, maximum=value.maximumValue,
@@ -81,41 +44,32 @@ def report(node):
     return seen
 
 
-def main():
-    app = application(sys.argv[1])
-    pyatspi.Registry.registerEventListener(
-        lambda event: announced.append(event.source.name), "object:property-change:accessible-name"
-    )
-    for step in sys.argv[2:]:
-        kind, *fields = step.split("|")
+def control(app, role, name):
+    return pyatspi.findDescendant(app, lambda n: n.name == name and role in (None, n.getRoleName())
+                                  and n.getState().contains(pyatspi.STATE_SHOWING))
+
+
+app = wait(lambda: next((a for a in pyatspi.Registry.getDesktop(0) if a and a.name == sys.argv[1]), None),
+           sys.argv[1])
+names = []
+pyatspi.Registry.registerEventListener(lambda event: names.append(event.source.name),
+                                       "object:property-change:accessible-name")
+for step in sys.argv[2:]:
+    kind, *fields = step.split("|")
+    if kind == "announced":
+        seen = {"names": wait(lambda: [n for n in names if n.startswith(fields[0])], step)}
+    else:
+        role, name = {"text": (None, fields[0]), "value": ("slider", fields[0])}.get(kind, fields[:2])
+        node = wait(lambda: control(app, role, name), step)
         if kind == "text":
-            node = find(app, None, fields[0])
             node.queryEditableText().setTextContents(fields[1])
-        elif kind == "action":
-            node = find(app, fields[0], fields[1])
-            actions = node.queryAction()
-            names = [actions.getName(i) for i in range(actions.nActions)]
-            if fields[2] not in names:
-                sys.exit(f"{fields[1]!r} offers {names}, not {fields[2]!r}")
-            actions.doAction(names.index(fields[2]))
         elif kind == "value":
-            node = find(app, "slider", fields[0])
             node.queryValue().currentValue = float(fields[1])
-        elif kind == "read":
-            node = find(app, fields[0], fields[1])
-        elif kind == "announced":
-            end = time.monotonic() + TIMEOUT
-            while not any(name.startswith(fields[0]) for name in announced) and time.monotonic() < end:
-                pump(0.05)
-            if not any(name.startswith(fields[0]) for name in announced):
-                sys.exit(f"no name change to {fields[0]!r}…; seen: {announced}")
-            print(json.dumps({"step": step, "announced": [n for n in announced if n.startswith(fields[0])]}))
-            continue
-        else:
-            sys.exit(f"unknown step {step!r}")
-        pump(0.05)  # lets the application act on it before the next step reads anything
-        print(json.dumps({"step": step, **report(node)}), flush=True)
-
-
-if __name__ == "__main__":
-    main()
+        elif kind == "action":
+            actions = node.queryAction()
+            offered = [actions.getName(i) for i in range(actions.nActions)]
+            if fields[2] not in offered:
+                sys.exit(f"{step}: the control offers {offered}")
+            actions.doAction(offered.index(fields[2]))
+        seen = report(node)
+    print(json.dumps({"step": step, **seen}, ensure_ascii=False), flush=True)

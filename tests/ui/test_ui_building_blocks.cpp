@@ -70,27 +70,6 @@ private Q_SLOTS:
         QVERIFY2(!defaultSliderEnabled(c), "stop pending while a mode is still set");
     }
 
-    // The slider writes the field continuously; the field moves the slider without a write back.
-    void percentageRowIsBoundBothWays() {
-        ControllerFixture f;
-        std::unique_ptr<ParameterSlider> row(percentageSlider(&f.c(), QStringLiteral("Intensità"),
-                                                              &TesterController::intensity,
-                                                              &TesterController::setIntensity));
-        QSlider *slider = row->slider();
-        QCOMPARE(slider->accessibleName(), "Intensità");
-        QCOMPARE(row->valueText(), "50%");
-        QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(f.c().intensity(), 0.51);
-        slider->setValue(1234);
-        QCOMPARE(f.c().intensity(), 0.1234);
-        QCOMPARE(row->valueText(), "12%");
-
-        f.c().setIntensity(0.005);
-        QCOMPARE(row->valueText(), "1%");
-        QCOMPARE(f.c().intensity(), 0.005);
-        QCOMPARE(slider->value(), 50);
-    }
-
     void numberRowSnapsToItsStepAndFollowsItsRule() {
         ControllerFixture f;
         bool enabled = true;

@@ -16,16 +16,26 @@ const QString idleTitle = QStringLiteral("Premi e trascina qui");
 const QString draggingTitle = QStringLiteral("Trascina · rilascia per fermare");
 const QString continuousTitle = QStringLiteral("Gesto continuo attivo");
 
-// The gesture page, its pad and the continuous-gesture button.
+// The gesture page, its pad and the continuous-gesture button. With `keys`, Space on the focused
+// pad stands for the pointer: its press, auto-repeat and release for the press, move and release.
 struct GesturePage {
     WorkspaceHost host{Section::resonance, ResonancePage::gesture};
     GesturePad *pad = host.find<GesturePad>("tester.gesture.pad");
     QPushButton *button = host.find<QPushButton>("tester.gesture.continuous");
-    void press() { QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(40, 50)); }
+    bool keys = false;
+    void press() {
+        keys ? QTest::keyPress(pad, Qt::Key_Space)
+             : QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(40, 50));
+    }
     void move(QPoint to, Qt::MouseButton held = Qt::LeftButton) {
         QMouseEvent event(QEvent::MouseMove, to, pad->mapToGlobal(to), held, held, Qt::NoModifier);
-        QCoreApplication::sendEvent(pad, &event);
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ", true);
+        QCoreApplication::sendEvent(pad, keys ? static_cast<QEvent *>(&repeat) : &event);
         host.settle();
+    }
+    void release() {
+        keys ? QTest::keyRelease(pad, Qt::Key_Space)
+             : QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(90, 60));
     }
 };
 
@@ -35,35 +45,6 @@ class ResonanceWorkspaceTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void pickerAndViewStateChooseThePage() {
-        WorkspaceHost host(Section::resonance);
-        auto *picker = host.find<vibrelle::ui::SegmentedPicker>("tester.resonance.mode");
-        const auto shown = [&] {
-            QString pages;
-            for (const char *page : {"controlled", "gesture", "timed"}) {
-                pages += host.find(QStringLiteral("tester.resonance.page.") + page)->isVisible() ? '1' : '0';
-            }
-            return pages;
-        };
-        QCOMPARE(shown(), "100");
-        QTest::mouseClick(picker->segment(1), Qt::LeftButton);
-        QCOMPARE(host.viewState.resonancePage(), ResonancePage::gesture);
-        QCOMPARE(shown(), "010");
-        picker->segment(1)->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(picker->segment(1), Qt::Key_Right);
-        QCOMPARE(host.viewState.resonancePage(), ResonancePage::timed);
-
-        // The page survives leaving the section; the window's state drives the picker.
-        host.workspace->hide();
-        host.workspace->show();
-        QCOMPARE(shown(), "001");
-        QVERIFY(picker->segment(2)->isChecked());
-        host.viewState.setResonancePage(ResonancePage::controlled);
-        QCOMPARE(shown(), "100");
-        QVERIFY(picker->segment(0)->isChecked());
-        QVERIFY(host.wire().sent().isEmpty());
-    }
-
     // Which controls the controlled page offers at each moment of one resonance.
     void controlledPageThroughOneResonance() {
         WorkspaceHost host(Section::resonance);
@@ -142,22 +123,35 @@ private Q_SLOTS:
     }
 
     // A press starts the gesture, its release stops it once the start is answered; a lost
-    // release (a move with no button held) or leaving the page ends the drag too.
+    // release (a move with no button held; for the key, the focus moving away) or leaving the page
+    // ends the drag too. The pad is a button that can be held; its accessible press is a tap.
+    void gesturePadDrags_data() {
+        QTest::addColumn<bool>("keys");
+        QTest::newRow("pointer") << false;
+        QTest::newRow("Space") << true;
+    }
     void gesturePadDrags() {
+        QFETCH(bool, keys);
         GesturePage page;
         WorkspaceHost &host = page.host;
+        page.keys = keys;
+        QVERIFY(QTest::qWaitForWindowActive(&host.window));
+        page.pad->setFocus(Qt::TabFocusReason);
         const QPoint emptySpot = page.pad->mapTo(&host.window, QPoint(20, page.pad->height() / 2));
         const auto fill = [&] { return host.window.grab().toImage().pixelColor(emptySpot); };
         const QColor idleFill = fill();
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(page.pad);
+        QCOMPARE(accessible->role(), QAccessible::Button);
+        QVERIFY(accessible->text(QAccessible::Description).contains("Spazio"));
         page.press();
         QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
         QCOMPARE(host.lastBody("mode").toString(), "gesture");
-        QCOMPARE(page.pad->texts().title, draggingTitle);
-        QVERIFY(fill() != idleFill);
         QVERIFY(!page.button->isEnabled()); // a pad drag cannot become a continuous gesture
         page.move({90, 60});
         QCOMPARE(host.wire().sent().size(), 1);
-        QTest::mouseRelease(page.pad, Qt::LeftButton, {}, QPoint(90, 60));
+        QCOMPARE(page.pad->texts().title, draggingTitle);
+        QVERIFY(fill() != idleFill && accessible->state().pressed);
+        page.release();
         QCOMPARE(page.pad->texts().title, idleTitle);
         QCOMPARE(fill(), idleFill);
         host.reply();
@@ -166,51 +160,22 @@ private Q_SLOTS:
 
         page.press();
         host.reply();
-        page.move({60, 50}, Qt::NoButton);
+        keys ? page.pad->clearFocus() : page.move({60, 50}, Qt::NoButton);
         QVERIFY(!page.pad->isPressed());
-        QCOMPARE(host.lastPath(), "/v1/stop");
-        host.reply();
-
-        page.press();
-        QCOMPARE(host.lastPath(), "/v1/resonance");
-        host.viewState.setResonancePage(ResonancePage::timed);
-        QVERIFY(!page.pad->isPressed());
-        QVERIFY(!host.controller().gestureWanted());
-    }
-
-    // From the keyboard: holding Space on the pad is the finger on it (its auto-repeat a movement),
-    // releasing Space or moving the focus away lifts it. The accessible press is a tap.
-    void gesturePadFromTheKeyboard() {
-        GesturePage page;
-        WorkspaceHost &host = page.host;
-        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(page.pad);
-        QCOMPARE(accessible->role(), QAccessible::Button);
-        QVERIFY(accessible->text(QAccessible::Description).contains("Spazio"));
-        QVERIFY(QTest::qWaitForWindowActive(&host.window));
-        page.pad->setFocus(Qt::TabFocusReason);
-        QTest::keyPress(page.pad, Qt::Key_Space);
-        QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
-        QCOMPARE(host.lastBody("mode").toString(), "gesture");
-        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ", true);
-        QCoreApplication::sendEvent(page.pad, &repeat);
-        QCOMPARE(page.pad->texts().title, draggingTitle);
-        QVERIFY(accessible->state().pressed);
-        QTest::keyRelease(page.pad, Qt::Key_Space);
-        QCOMPARE(page.pad->texts().title, idleTitle);
-        host.reply();
-        QCOMPARE(host.wire().paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
-        host.reply();
-
-        QTest::keyPress(page.pad, Qt::Key_Space);
-        host.reply();
-        page.pad->clearFocus();
         QCOMPARE(host.lastPath(), "/v1/stop");
         host.reply();
 
         accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         host.reply();
         QCOMPARE(host.wire().paths().mid(4), (QStringList{"/v1/resonance", "/v1/stop"}));
-        QVERIFY(!accessible->state().pressed);
+        host.reply();
+
+        page.pad->setFocus(Qt::TabFocusReason);
+        page.press();
+        QCOMPARE(host.lastPath(), "/v1/resonance");
+        host.viewState.setResonancePage(ResonancePage::timed);
+        QVERIFY(!page.pad->isPressed());
+        QVERIFY(!host.controller().gestureWanted());
     }
 
     // The continuous gesture leaves the sliders live and ends on the button; another
