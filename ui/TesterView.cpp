@@ -1,10 +1,12 @@
 #include "ui/TesterView.h"
 
 #include "ui/AccessibleControls.h"
+#include "ui/Documentation.h"
 #include "ui/Glyphs.h"
 #include "ui/IconLabel.h"
 #include "ui/RequestLogPanel.h"
 #include "ui/SectionRow.h"
+#include "ui/StatusLine.h"
 #include "ui/TesterPalette.h"
 #include "ui/workspaces/WorkspaceKit.h"
 #include "ui/workspaces/Workspaces.h"
@@ -314,7 +316,10 @@ QWidget *TesterView::buildSidebar() {
     docs->setObjectName(QStringLiteral("tester.docs"));
     docs->setText(QStringLiteral("API && Docs")); // "&&": a literal ampersand, not a mnemonic
     docs->setAccessibleName(QStringLiteral("API & Docs"));
-    docs->setToolTip(QString::fromLatin1(documentationAddress));
+    // The API reference that ships with the tester, opened in the desktop's browser.
+    const QString reference = documentationFile();
+    docs->setToolTip(reference.isEmpty() ? QStringLiteral("Documentazione non installata") : reference);
+    docs->setEnabled(!reference.isEmpty());
     docs->setIcon(glyph(QStringLiteral("arrow.up.right.square"), TesterPalette::violet()));
     docs->setIconSize(QSize(textLength(13), textLength(13)));
     docs->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -322,8 +327,7 @@ QWidget *TesterView::buildSidebar() {
     setDesignFont(docs, 12, QFont::Medium);
     docs->setCursor(Qt::PointingHandCursor);
     setTone(docs, Tone::accent);
-    connect(docs, &QToolButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(documentationAddress))); });
+    connect(docs, &QToolButton::clicked, this, [reference] { QDesktopServices::openUrl(QUrl::fromLocalFile(reference)); });
     footer->addWidget(docs, 0, Qt::AlignLeft);
     // Publisher and version: two caption lines, 3 apart.
     auto *about = new QVBoxLayout;
@@ -386,12 +390,8 @@ QWidget *TesterView::buildConnectionBar() {
     row->addWidget(m_verify);
     column->addLayout(row);
 
-    m_status = textLabel(QString(), 11, QFont::Normal, Tone::secondary, bar);
+    m_status = new StatusLine(bar);
     m_status->setObjectName(QStringLiteral("tester.status"));
-    m_status->setWordWrap(true);
-    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    m_status->setFocusPolicy(Qt::ClickFocus);
-    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(m_status);
     return bar;
 }
@@ -511,7 +511,7 @@ void TesterView::refresh() {
     }
     m_address->setEnabled(c.connectionEditable());
     m_verify->setEnabled(controlsEnabled);
-    if (m_status->text() != c.status()) {
+    if (m_status->status() != c.status()) {
         announceStatus(c.status());
     }
 
@@ -579,10 +579,7 @@ void TesterView::applyTextMetrics() {
 }
 
 void TesterView::announceStatus(const QString &status) {
-    m_status->setText(status);
-    // The name change reaches screen readers over the accessibility bus even while the
-    // line has no focus; setting the name explicitly sends exactly one such event.
-    m_status->setAccessibleName(status);
+    m_status->setStatus(status);
 }
 
 } // namespace vibrelle::ui

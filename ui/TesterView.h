@@ -19,6 +19,7 @@ namespace vibrelle::ui {
 class IconLabel;
 class RequestLogPanel;
 class SectionRow;
+class StatusLine;
 
 // The whole content of the tester's window: the sidebar with the three sections, the
 // connection bar, the selected section's heading and workspace, the request log and
@@ -31,7 +32,6 @@ class TesterView final : public QWidget {
     Q_OBJECT
 public:
     static constexpr const char *applicationTitle = "Vibrelle API Tester";
-    static constexpr const char *documentationAddress = "https://developer.vibrelle.invalid/local-api/";
     static constexpr const char *publisher = "Vibrelle";
     static constexpr const char *deactivationReason = "il tester ha perso il primo piano";
 
@@ -77,7 +77,7 @@ private:
     QLabel *m_connectionWord = nullptr;
     QLineEdit *m_address = nullptr;
     QPushButton *m_verify = nullptr;
-    QLabel *m_status = nullptr;
+    StatusLine *m_status = nullptr;
     QScrollArea *m_scroll = nullptr;
     QLabel *m_sectionTitle = nullptr;
     QLabel *m_sectionDescription = nullptr;

@@ -5,6 +5,7 @@
 #include "support/ControllerFixture.h"
 #include "support/NamedWidget.h"
 #include "ui/BuildingBlocks.h"
+#include "ui/Documentation.h"
 #include "ui/IconLabel.h"
 #include "ui/SectionRow.h"
 #include "ui/TesterPalette.h"
@@ -13,9 +14,12 @@
 
 #include <QAccessible>
 #include <QClipboard>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTemporaryDir>
+#include <QTextLayout>
 #include <QtTest>
 
 #include <QScopeGuard>
@@ -66,6 +70,14 @@ struct Window {
         return s + ' ' + find<QLabel>("tester.connection.state")->text() + ' ' +
                (badge->isHidden() ? QStringLiteral("-") : badge->text() + '/' + badge->symbolName());
     }
+};
+
+// Takes the URLs the desktop would open.
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+    Q_INVOKABLE void open(const QUrl &url) { opened << url; }
 };
 
 } // namespace
@@ -243,6 +255,78 @@ private Q_SLOTS:
         w.reply();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
+    }
+
+    // The status line keeps to two lines: a longer service message ends in "…", whole in the
+    // tooltip and the accessible name.
+    void statusLineKeepsToTwoLines_data() {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("short") << "Guasto" << false;
+        QTest::newRow("two lines") << QString("parola ").repeated(12).trimmed() << false;
+        QTest::newRow("long") << QString("il servizio non risponde ").repeated(20).trimmed() << true;
+        QTest::newRow("line breaks") << "uno\ndue\ntre" << true;
+        QTest::newRow("one long word") << QString("x").repeated(400) << true;
+    }
+    void statusLineKeepsToTwoLines() {
+        QFETCH(QString, message);
+        QFETCH(bool, cut);
+        Window w(false);
+        w.f.transport->replyJson(500, {{"ok", false}, {"error", message}});
+        QCoreApplication::processEvents();
+        auto *line = w.find<QLabel>("tester.status");
+        const QString status = "500: " + message;
+        QCOMPARE(QAccessible::queryAccessibleInterface(line)->text(QAccessible::Name), status);
+        QCOMPARE(line->text() != status, cut);
+        QCOMPARE(line->toolTip(), cut ? status : QString());
+        QTextLayout layout(line->text().replace(u'\n', QChar::LineSeparator), line->font());
+        layout.beginLayout();
+        int lines = 0;
+        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine(), ++lines)
+            l.setLineWidth(line->contentsRect().width());
+        layout.endLayout();
+        QVERIFY2(lines <= 2, qPrintable(line->text()));
+        if (cut) {
+            QVERIFY(line->text().endsWith(QChar(0x2026)));
+            QVERIFY(status.startsWith(line->text().section(u'\n', 0, 0)));
+        }
+    }
+
+    // "API & Docs" opens the API reference that ships with the tester as a file: installed beside
+    // the program, else the source tree's copy; without either the link is off.
+    void theReferenceOpensAsAFile_data() {
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<bool>("inSourceTree");
+        QTest::newRow("installed") << true << false;
+        QTest::newRow("installed and in the source tree") << true << true;
+        QTest::newRow("run from the build tree") << false << true;
+        QTest::newRow("neither") << false << false;
+    }
+    void theReferenceOpensAsAFile() {
+        QFETCH(bool, installed);
+        QFETCH(bool, inSourceTree);
+        QTemporaryDir prefix;
+        const QString installedFile = prefix.filePath("share/doc/vibrelle-api-tester/api.html");
+        const QString sourceFile = prefix.filePath("src/docs/api.html");
+        for (const auto &[wanted, file] : {std::pair{installed, installedFile}, {inSourceTree, sourceFile}}) {
+            QDir().mkpath(QFileInfo(file).path());
+            QVERIFY(!wanted || QFile(file).open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(documentationFile(prefix.filePath("bin"), sourceFile),
+                 installed ? installedFile : inSourceTree ? sourceFile : QString());
+
+        if (QTest::currentDataTag() != QLatin1String("run from the build tree"))
+            return;
+        // As this test does: the link opens the source tree's copy.
+        Browser browser;
+        QDesktopServices::setUrlHandler("file", &browser, "open");
+        const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
+        Window w;
+        w.click("tester.docs");
+        QCOMPARE(browser.opened.size(), 1);
+        QVERIFY(browser.opened.first().isLocalFile());
+        QCOMPARE(browser.opened.first().toLocalFile(), documentationFile());
+        QCOMPARE(QFileInfo(documentationFile()).fileName(), "api.html");
     }
 
     // Whichever way a page tab is chosen (click, Space or Return, the arrow keys in a picker, the

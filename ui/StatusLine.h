@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QLabel>
+
+namespace vibrelle::ui {
+
+// The controller's status under the address: at most two lines. A longer text is cut at the end
+// of the second line with "…"; its whole text is then the tooltip, and it is always the accessible
+// name.
+class StatusLine final : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusLine(QWidget *parent = nullptr);
+    void setStatus(const QString &status);
+    QString status() const { return m_status; }
+
+    // The text as shown in `width` pixels of `font`: whole when it wraps onto two lines at most,
+    // else its first line and the rest cut to one line ending in "…".
+    static QString fitToTwoLines(const QString &text, const QFont &font, int width);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    void refit();
+    QString m_status;
+};
+
+} // namespace vibrelle::ui
