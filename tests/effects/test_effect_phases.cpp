@@ -1,7 +1,7 @@
 // The phases every effect passes through: impulses and the sequence's 0.33 s window,
 // the automatic stop after a failed start, and which controls are editable in each phase.
 
-#include "EffectsFixture.h"
+#include "support/ControllerFixture.h"
 
 #include <functional>
 
@@ -10,39 +10,22 @@ using namespace vibrelle::testing;
 
 namespace {
 
-using Setup = std::function<void(EffectsFixture &)>;
+using Setup = std::function<void(ControllerFixture &)>;
 
-// Every operation that starts something; none may send while the controls are disabled.
-void pressEverything(TesterController &c) {
-    c.impulse(QStringLiteral("crisp"));
-    c.sequence();
-    c.timedResonance();
-    c.controlledResonance();
-    c.beginGesture(false);
-    c.beginCueDrag();
-    c.verifyConnection();
+const Setup sequence = [](ControllerFixture &f) { f.c().sequence(); };
+const Setup timed = [](ControllerFixture &f) { f.c().timedResonance(); };
+const Setup controlled = [](ControllerFixture &f) { f.c().controlledResonance(); };
+const Setup gesture = [](ControllerFixture &f) { f.c().toggleContinuousGesture(); };
+
+// "1" or "0" for: the controls, the connection, reactivity, duration, fineness, the controlled parameters.
+QString editable(const TesterController &c) {
+    QString flags;
+    for (const bool on : {c.controlsEnabled(), c.connectionEditable(), c.reactivityEditable(),
+                          c.durationEditable(), c.finenessEditable(), c.controlledParametersEditable()}) {
+        flags += on ? u'1' : u'0';
+    }
+    return flags;
 }
-
-enum : int {
-    controls = 1,
-    connection = 2,
-    reactivity = 4,
-    duration = 8,
-    fineness = 16,
-    controlled = 32,
-    all = 63
-};
-
-int predicates(const TesterController &c) {
-    return (c.controlsEnabled() ? controls : 0) | (c.connectionEditable() ? connection : 0) |
-           (c.reactivityEditable() ? reactivity : 0) | (c.durationEditable() ? duration : 0) |
-           (c.finenessEditable() ? fineness : 0) | (c.controlledParametersEditable() ? controlled : 0);
-}
-
-const Setup sequence = [](EffectsFixture &f) { f.c().sequence(); };
-const Setup timed = [](EffectsFixture &f) { f.c().timedResonance(); };
-const Setup controlledStart = [](EffectsFixture &f) { f.c().controlledResonance(); };
-const Setup gesture = [](EffectsFixture &f) { f.c().toggleContinuousGesture(); };
 
 } // namespace
 
@@ -55,14 +38,20 @@ private Q_SLOTS:
     // Nothing can start during the window, which ends 0.18 + 0.15 s after the reply without a
     // request; an impulse leaves no effect behind.
     void sequenceWindowAndImpulse() {
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().sequence();
         f.advance(0.01);
         f.ok();
         const double replied = f.now();
         QVERIFY(f.c().effectRunning() && !f.c().controlsEnabled());
         f.advanceTo(replied + 0.329);
-        pressEverything(f.c());
+        for (const Setup &start : {sequence, timed, controlled, gesture}) {
+            start(f);
+        }
+        f.c().impulse(QStringLiteral("crisp"));
+        f.c().beginGesture(false);
+        f.c().beginCueDrag();
+        f.c().verifyConnection();
         QCOMPARE(f.count(), 1);
         f.advanceTo(replied + 0.3301);
         QVERIFY(!f.c().effectRunning() && !f.c().effectAddress().has_value() && f.c().controlsEnabled());
@@ -82,13 +71,13 @@ private Q_SLOTS:
         QTest::newRow("sequence, error reply") << sequence << false;
         QTest::newRow("sequence, transport failure") << sequence << true;
         QTest::newRow("timed, error reply") << timed << false;
-        QTest::newRow("controlled, transport failure") << controlledStart << true;
+        QTest::newRow("controlled, transport failure") << controlled << true;
         QTest::newRow("gesture, transport failure") << gesture << true;
     }
     void failedStartStopsAtTheSameAddress() {
         QFETCH(Setup, start);
         QFETCH(bool, transportFailure);
-        EffectsFixture f(QStringLiteral("http://127.0.0.1:59724"));
+        ControllerFixture f(QStringLiteral("http://127.0.0.1:59724"));
         start(f);
         f.c().setAddress(home);
         transportFailure ? f.transport->fail() : f.transport->reply(500, "not json");
@@ -104,46 +93,45 @@ private Q_SLOTS:
 
     void editableControlsInEveryPhase_data() {
         QTest::addColumn<Setup>("setup");
-        QTest::addColumn<int>("expected");
-        auto confirmed = [](const Setup &start) {
-            return Setup([start](EffectsFixture &f) { start(f), f.ok(); });
+        QTest::addColumn<QString>("expected");
+        const auto confirmed = [](const Setup &start) {
+            return Setup([start](ControllerFixture &f) { start(f), f.ok(); });
         };
         // Stopped at once: while a start is in flight, the stop waits.
-        auto stopped = [](const Setup &start) {
-            return Setup([start](EffectsFixture &f) { start(f), f.c().stop(); });
+        const auto stopped = [](const Setup &start) {
+            return Setup([start](ControllerFixture &f) { start(f), f.c().stop(); });
         };
-        QTest::newRow("idle") << Setup([](EffectsFixture &) {}) << int(all);
-        QTest::newRow("impulse in flight")
-            << Setup([](EffectsFixture &f) { f.c().impulse(QStringLiteral("soft")); }) << 0;
-        QTest::newRow("sequence window") << confirmed(sequence) << 0;
-        QTest::newRow("timed starting") << timed << (duration | fineness);
-        QTest::newRow("timed running") << confirmed(timed) << (duration | fineness);
-        QTest::newRow("timed, stop pending") << stopped(timed) << 0;
-        QTest::newRow("controlled starting") << controlledStart << int(controlled);
-        QTest::newRow("controlled, stop pending") << stopped(controlledStart) << 0;
-        QTest::newRow("controlled, stop in flight") << stopped(confirmed(controlledStart)) << int(controlled);
-        QTest::newRow("gesture running") << confirmed(gesture) << (reactivity | fineness);
-        QTest::newRow("gesture, stop pending") << stopped(gesture) << 0;
-        QTest::newRow("cue release pending") << Setup([](EffectsFixture &f) {
+        QTest::newRow("idle") << Setup([](ControllerFixture &) {}) << "111111";
+        QTest::newRow("impulse in flight") << Setup([](ControllerFixture &f) { f.c().impulse("soft"); }) << "000000";
+        QTest::newRow("sequence window") << confirmed(sequence) << "000000";
+        QTest::newRow("timed starting") << timed << "000110";
+        QTest::newRow("timed running") << confirmed(timed) << "000110";
+        QTest::newRow("timed, stop pending") << stopped(timed) << "000000";
+        QTest::newRow("controlled starting") << controlled << "000001";
+        QTest::newRow("controlled, stop pending") << stopped(controlled) << "000000";
+        QTest::newRow("controlled, stop in flight") << stopped(confirmed(controlled)) << "000001";
+        QTest::newRow("gesture running") << confirmed(gesture) << "001010";
+        QTest::newRow("gesture, stop pending") << stopped(gesture) << "000000";
+        QTest::newRow("cue release pending") << Setup([](ControllerFixture &f) {
             f.c().beginCueDrag();
             f.ok();
             f.c().updateCueDrag(100);
             f.c().endCueDrag();
             f.ok();
-        }) << 0;
-        QTest::newRow("after the stop reply") << confirmed(stopped(confirmed(controlledStart))) << int(all);
-        QTest::newRow("after an automatic stop") << Setup([](EffectsFixture &f) {
+        }) << "000000";
+        QTest::newRow("after the stop reply") << confirmed(stopped(confirmed(controlled))) << "111111";
+        QTest::newRow("after an automatic stop") << Setup([](ControllerFixture &f) {
             f.c().timedResonance();
             f.transport->fail();
             f.ok();
-        }) << int(all);
+        }) << "111111";
     }
     void editableControlsInEveryPhase() {
         QFETCH(Setup, setup);
-        QFETCH(int, expected);
-        EffectsFixture f;
+        QFETCH(QString, expected);
+        ControllerFixture f;
         setup(f);
-        QCOMPARE(predicates(f.c()), expected);
+        QCOMPARE(editable(f.c()), expected);
     }
 };
 

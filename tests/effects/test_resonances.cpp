@@ -2,7 +2,7 @@
 // controlled resonance's lease heartbeat and pause/resume, the timed resonance's local
 // deadline, and the gesture's press-and-release and continuous modes.
 
-#include "EffectsFixture.h"
+#include "support/ControllerFixture.h"
 
 #include <QHash>
 
@@ -17,19 +17,16 @@ namespace {
 constexpr double eps = 1e-9;
 constexpr double none = std::numeric_limits<double>::quiet_NaN();
 
-enum class Mode { gesture, timed, controlled };
-
 QJsonObject obj(const QString &key, double value) {
-    return QJsonObject{{key, value}};
+    return std::isnan(value) ? QJsonObject{} : QJsonObject{{key, value}};
 }
-QJsonObject remaining(double ms) {
-    return std::isnan(ms) ? QJsonObject{} : obj(QStringLiteral("remainingDurationMs"), ms);
-}
+const QJsonObject paused{{QStringLiteral("paused"), true}};
 
-void startConfirmed(EffectsFixture &f, Mode mode) {
-    if (mode == Mode::gesture) {
+// Starts a resonance of this mode ("timed": 5 s), confirmed 2 ms later, and forgets the start.
+void startConfirmed(ControllerFixture &f, const QString &mode) {
+    if (mode == "gesture") {
         f.c().beginGesture(true);
-    } else if (mode == Mode::timed) {
+    } else if (mode == "timed") {
         f.c().setDurationMilliseconds(5000);
         f.c().timedResonance();
     } else {
@@ -40,7 +37,15 @@ void startConfirmed(EffectsFixture &f, Mode mode) {
     f.transport->clearSent();
 }
 
+struct Deadline {
+    double durationMs, remainingMs; // the start reply's remaining time, unless none
+    QString key;                    // changed while running, unless empty
+    double value, updateRemainingMs, stopAfterStart;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Deadline)
 
 class ResonancesTest : public QObject {
     Q_OBJECT
@@ -52,12 +57,9 @@ private Q_SLOTS:
     // value current when it leaves; the slider's last position reaches the service; updates
     // renew the lease, so no heartbeat goes out meanwhile.
     void sliderSweepIsThrottledAndSendsTheCurrentValue() {
-        EffectsFixture f;
-        f.c().controlledResonance();
-        const double startSent = f.now();
-        f.advance(0.002);
-        f.ok();
-        f.transport->clearSent();
+        ControllerFixture f;
+        f.startControlled();
+        const double startSent = f.now() - 0.002;
         QList<double> currentAtSend;
         double value = 0;
         for (int i = 1; i <= 1200; ++i) { // a step every millisecond for a second, then rest
@@ -78,84 +80,78 @@ private Q_SLOTS:
         QVERIFY2(updates.size() >= 18 && updates.size() <= 21, qPrintable(QString::number(updates.size())));
         QVERIFY(updates.first().at >= startSent + 0.05 - eps);
         for (int i = 0; i < updates.size(); ++i) {
-            QCOMPARE(updates.at(i).json(), obj(QStringLiteral("intensity"), currentAtSend.at(i)));
+            QCOMPARE(updates.at(i).json(), obj("intensity", currentAtSend.at(i)));
             const double gap = i > 0 ? updates.at(i).at - updates.at(i - 1).at : 0.05;
             QVERIFY2(gap >= 0.05 - eps && gap <= 0.0515, qPrintable(QString::number(gap)));
         }
-        QCOMPARE(updates.last().json(), obj(QStringLiteral("intensity"), value));
+        QCOMPARE(updates.last().json(), obj("intensity", value));
     }
 
-    void changeDuringTheStartWaitsForItsReplyAndItsTurn_data() {
-        QTest::addColumn<bool>("pause");
+    // A change waits for the reply to the request in flight and for its turn, 50 ms after the last
+    // live update (the start counts as one, a heartbeat does not); nothing overtakes.
+    void changeWaitsForTheRequestInFlight_data() {
+        QTest::addColumn<bool>("heartbeat"); // in flight; else the start
+        QTest::addColumn<bool>("pause");     // the change; else an update
         QTest::addColumn<double>("replyAfter");
-        QTest::addColumn<double>("sendAfterStart");
-        QTest::newRow("update, reply within the turn: at 50 ms") << false << 0.030 << 0.050;
-        QTest::newRow("update, reply after the turn: 1 ms after it") << false << 0.080 << 0.081;
-        QTest::newRow("pause, reply within the turn") << true << 0.030 << 0.050;
+        QTest::addColumn<double>("sentAfter"); // both from the send of the request in flight
+        QTest::newRow("update, start answered within the turn: at 50 ms") << false << false << 0.030 << 0.050;
+        QTest::newRow("update, start answered after the turn: 1 ms after") << false << false << 0.080 << 0.081;
+        QTest::newRow("pause, start answered within the turn") << false << true << 0.030 << 0.050;
+        QTest::newRow("update, heartbeat answered: at once") << true << false << 0.030 << 0.031;
     }
-    void changeDuringTheStartWaitsForItsReplyAndItsTurn() {
+    void changeWaitsForTheRequestInFlight() {
+        QFETCH(bool, heartbeat);
         QFETCH(bool, pause);
         QFETCH(double, replyAfter);
-        QFETCH(double, sendAfterStart);
-        EffectsFixture f;
-        f.c().controlledResonance();
-        const double startSent = f.now();
-        f.advance(0.010);
+        QFETCH(double, sentAfter);
+        ControllerFixture f;
+        if (heartbeat) {
+            f.startControlled();
+            QVERIFY(f.advanceUntilCount(1, 0.6));
+            QCOMPARE(f.last().path(), paths::heartbeat);
+        } else {
+            f.c().controlledResonance();
+        }
+        const double sent = f.last().at;
+        f.advance(0.005);
         pause ? f.c().togglePause() : f.c().setIntensity(0.9);
-        f.advanceTo(startSent + replyAfter);
-        QCOMPARE(f.count(), 1); // nothing overtakes the start
+        f.advanceTo(sent + replyAfter);
+        QCOMPARE(f.count(), 1);
         f.ok();
         QVERIFY(f.advanceUntilCount(2, 0.2));
         QCOMPARE(f.last().path(), pause ? paths::pause : paths::update);
-        QCOMPARE(f.last().json(), pause ? QJsonObject{} : obj(QStringLiteral("intensity"), 0.9));
-        VERIFY_NEAR(f.last().at - startSent, sendAfterStart, 0.0006);
-    }
-
-    // A heartbeat's send does not count as a live update: the change follows its reply at once.
-    void changeWhileAHeartbeatIsInFlightFollowsItsReply() {
-        EffectsFixture f;
-        startConfirmed(f, Mode::controlled);
-        QVERIFY(f.advanceUntilCount(1, 0.6));
-        QCOMPARE(f.last().path(), paths::heartbeat);
-        const double heartbeatSent = f.last().at;
-        f.advanceTo(heartbeatSent + 0.005);
-        f.c().setPulseRateHz(12);
-        f.advanceTo(heartbeatSent + 0.030);
-        QCOMPARE(f.count(), 1);
-        f.ok();
-        QVERIFY(f.advanceUntilCount(2, 0.1));
-        QCOMPARE(f.last().json(), obj(QStringLiteral("pulseRateHz"), 12));
-        VERIFY_NEAR(f.last().at, heartbeatSent + 0.031, 0.0006);
+        QCOMPARE(f.last().json(), pause ? QJsonObject{} : obj("intensity", 0.9));
+        VERIFY_NEAR(f.last().at - sent, sentAfter, 0.0006);
     }
 
     // All seven parameters change within one turn: one body with the mode's keys only,
     // milliseconds rounded half away from zero, compared unrounded (a change within the same
     // whole millisecond still travels).
     void onlyTheModesKeysTravelRounded_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<double>("duration"); // from 5000
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<double>("duration");   // from 5000
         QTest::addColumn<double>("transition"); // from 40
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("gesture") << int(Mode::gesture) << 6000.5 << 90.5
+        QTest::newRow("gesture") << "gesture" << 6000.5 << 90.5
                                  << QByteArray(R"({"fineness":0.72,"intensity":0.71,"reactivity":0.73})");
-        QTest::newRow("timed") << int(Mode::timed) << 6000.5 << 90.5
+        QTest::newRow("timed") << "timed" << 6000.5 << 90.5
                                << QByteArray(R"({"durationMs":6001,"fineness":0.72,"intensity":0.71})");
-        QTest::newRow("timed, 5000.4") << int(Mode::timed) << 5000.4 << 90.5
+        QTest::newRow("timed, 5000.4") << "timed" << 5000.4 << 90.5
                                        << QByteArray(R"({"durationMs":5000,"fineness":0.72,"intensity":0.71})");
         QTest::newRow("controlled")
-            << int(Mode::controlled) << 6000.5 << 90.5
+            << "controlled" << 6000.5 << 90.5
             << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":91})");
         QTest::newRow("controlled, 40.4")
-            << int(Mode::controlled) << 6000.5 << 40.4
+            << "controlled" << 6000.5 << 40.4
             << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":40})");
     }
     void onlyTheModesKeysTravelRounded() {
-        QFETCH(int, mode);
+        QFETCH(QString, mode);
         QFETCH(double, duration);
         QFETCH(double, transition);
         QFETCH(QByteArray, body);
-        EffectsFixture f;
-        startConfirmed(f, Mode(mode));
+        ControllerFixture f;
+        startConfirmed(f, mode);
         f.advance(0.1);
         auto &c = f.c();
         c.setIntensity(0.71);
@@ -173,8 +169,8 @@ private Q_SLOTS:
     // Updates go where the effect runs, are not logged when they succeed, and a failed one
     // stops the effect: the change queued behind it dies with it.
     void updatesFollowTheEffectAndAFailedOneStopsIt() {
-        EffectsFixture f(QStringLiteral(" http://127.0.0.1:59723/ "));
-        startConfirmed(f, Mode::controlled);
+        ControllerFixture f(QStringLiteral(" http://127.0.0.1:59723/ "));
+        f.startControlled();
         f.c().setAddress(QStringLiteral("http://127.0.0.1:1"));
         const auto logBefore = f.c().entries();
         f.advance(0.1);
@@ -188,7 +184,7 @@ private Q_SLOTS:
         f.c().setIntensity(0.3);
         f.advance(0.1);
         f.c().setSharpness(0.9);
-        f.transport->replyJson(500, {{QStringLiteral("ok"), false}});
+        f.failWith(500);
         QCOMPARE(f.paths(), (QStringList{paths::update, paths::update, paths::stop}));
         QCOMPARE(f.lastUrl(), home + paths::stop);
         QVERIFY(f.c().entries().first().failed);
@@ -203,15 +199,13 @@ private Q_SLOTS:
     // Beats every 0.5 s after the start reply; a change made while idle is not kept for later.
     // A failed beat stops the effect where it runs and nothing follows.
     void heartbeatEveryHalfSecondAndAFailedOneStops() {
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().setPulseRateHz(44);
-        f.c().controlledResonance();
-        f.advance(0.003);
-        f.ok();
+        f.startControlled();
         const double confirmed = f.now();
         f.runWithPromptReplies(1.6);
         const auto beats = f.requestsTo(paths::heartbeat);
-        QCOMPARE(f.count() - 1, beats.size());
+        QCOMPARE(f.count(), beats.size());
         QCOMPARE(beats.size(), 3);
         for (int i = 0; i < beats.size(); ++i) {
             VERIFY_NEAR(beats.at(i).at, confirmed + 0.5 * (i + 1), 0.0011);
@@ -220,14 +214,14 @@ private Q_SLOTS:
         f.c().setAddress(QStringLiteral("http://127.0.0.1:2"));
         f.advance(0.5);
         QCOMPARE(f.last().path(), paths::heartbeat);
-        f.transport->replyJson(410, {{QStringLiteral("ok"), false}});
+        f.failWith(410);
         QVERIFY(f.c().entries().first().failed && !f.c().heartbeatActive());
         QCOMPARE(f.lastUrl(), home + paths::stop);
         f.ok();
         QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value() && f.c().controlsEnabled());
         QCOMPARE(f.c().status(), QStringLiteral("Feedback fermato."));
         f.advance(3);
-        QCOMPARE(f.count(), 6);
+        QCOMPARE(f.count(), 5);
     }
 
     void heartbeatWaitsForALeaseThatIsOldEnough_data() {
@@ -240,7 +234,7 @@ private Q_SLOTS:
     void heartbeatWaitsForALeaseThatIsOldEnough() {
         QFETCH(double, replyDelay);
         QFETCH(bool, beatAtOneSecond);
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().controlledResonance();
         f.ok();
         const double confirmed = f.now();
@@ -273,7 +267,7 @@ private Q_SLOTS:
         QFETCH(QString, request);
         QFETCH(bool, ok);
         QFETCH(bool, renews);
-        EffectsFixture f;
+        ControllerFixture f;
         auto &c = f.c();
         const QHash<QString, std::function<void()>> starts{
             {"controlled", [&] { c.controlledResonance(); }}, {"gesture", [&] { c.beginGesture(true); }},
@@ -283,11 +277,11 @@ private Q_SLOTS:
         if (starts.contains(request)) {
             starts.value(request)();
         } else { // within a running resonance
-            startConfirmed(f, request == "update, timed" ? Mode::timed : Mode::controlled);
+            startConfirmed(f, request == "update, timed" ? "timed" : "controlled");
             if (request == "resume") {
                 c.togglePause();
                 QVERIFY(f.advanceUntilCount(1, 0.1));
-                f.ok({{QStringLiteral("paused"), true}});
+                f.ok(paused);
             }
             if (request.startsWith("update"))
                 c.setIntensity(0.3);
@@ -300,12 +294,22 @@ private Q_SLOTS:
         }
         const double before = c.lastLeaseRenewal();
         f.advance(0.007);
-        ok ? f.ok() : f.transport->replyJson(500, {{QStringLiteral("ok"), false}});
+        ok ? f.ok() : f.failWith(500);
         QCOMPARE(c.lastLeaseRenewal(), renews ? f.now() : before);
     }
 
-    void pausePressedTwiceSendsOnePause() {
-        EffectsFixture f;
+    // Pause only in controlled mode; pressed twice, or again while in flight, it sends one pause.
+    // The state follows the service's "paused" only: a reply without it offers the same action.
+    void pauseSendsOnceAndFollowsTheService() {
+        ControllerFixture f;
+        f.c().togglePause();
+        f.c().beginGesture(true);
+        f.ok();
+        f.c().togglePause();
+        f.advance(0.3);
+        f.c().stop();
+        QCOMPARE(f.paths(), (QStringList{paths::resonance, paths::stop}));
+        f.ok();
         f.startControlled();
         f.advance(0.1);
         f.c().togglePause();
@@ -313,20 +317,25 @@ private Q_SLOTS:
         f.advance(0.002);
         f.c().togglePause(); // once more while the pause is in flight
         f.advance(0.01);
-        f.ok({{QStringLiteral("paused"), true}});
+        f.ok(paused);
         f.runWithPromptReplies(0.3);
-        QCOMPARE(f.countOf(paths::pause), 1);
-        QCOMPARE(f.countOf(paths::resume), 0);
+        QCOMPARE(f.paths(), QStringList{paths::pause});
         QVERIFY(f.c().controlledPaused());
         f.c().togglePause(); // pressed once paused, it resumes
-        f.runWithPromptReplies(0.01);
-        QCOMPARE(f.countOf(paths::resume), 1);
+        f.runWithPromptReplies(0.1);
         QVERIFY(!f.c().controlledPaused());
+        f.c().togglePause();
+        f.advance(0.002);
+        f.ok(); // no "paused" member
+        QVERIFY(!f.c().controlledPaused());
+        f.c().togglePause();
+        f.advance(0.1);
+        QCOMPARE(f.paths(), (QStringList{paths::pause, paths::resume, paths::pause, paths::pause}));
     }
 
     // Order within one turn: pause before queued updates, updates before resume; 50 ms apart.
     void pauseOvertakesQueuedUpdatesAndResumeFollowsThem() {
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().controlledResonance();
         const double startSent = f.now();
         f.ok();
@@ -337,15 +346,15 @@ private Q_SLOTS:
         f.advanceTo(startSent + 0.05);
         QCOMPARE(f.paths(), QStringList{paths::pause});
         f.advance(0.004);
-        f.ok({{QStringLiteral("paused"), true}});
+        f.ok(paused);
         f.advance(0.1);
-        QCOMPARE(f.last().json(), obj(QStringLiteral("intensity"), 0.8));
+        QCOMPARE(f.last().json(), obj("intensity", 0.8));
         VERIFY_NEAR(f.last().at - startSent, 0.1, 1e-6);
         f.ok();
         f.c().setSharpness(0.1);
         f.c().togglePause();
         f.advance(0.01);
-        QCOMPARE(f.last().json(), obj(QStringLiteral("sharpness"), 0.1));
+        QCOMPARE(f.last().json(), obj("sharpness", 0.1));
         f.ok();
         f.advance(0.1);
         QCOMPARE(f.paths(), (QStringList{paths::pause, paths::update, paths::update, paths::resume}));
@@ -355,86 +364,50 @@ private Q_SLOTS:
         QVERIFY(!f.c().controlledPaused());
     }
 
-    // The state follows the service's "paused" only: a reply without it offers the same action.
-    void pauseOnlyInControlledModeAndOnlyWhenConfirmed() {
-        EffectsFixture f;
-        f.c().togglePause();
-        f.c().beginGesture(true);
-        f.ok();
-        f.c().togglePause();
-        f.advance(0.3);
-        f.c().stop();
-        f.ok();
-        f.startControlled();
-        f.advance(0.1);
-        f.c().togglePause();
-        f.advance(0.002);
-        f.ok(); // no "paused" member
-        QVERIFY(!f.c().controlledPaused());
-        f.c().togglePause();
-        f.advance(0.1);
-        QCOMPARE(f.paths(),
-                 (QStringList{paths::resonance, paths::stop, paths::resonance, paths::pause, paths::pause}));
-    }
-
     // --- Timed resonance ----------------------------------------------------------------------
 
+    // The start is answered after 20 ms; a change goes out at 121 ms and is answered at 125 ms.
     void stopsAtTheDeadlinePlusMargin_data() {
-        QTest::addColumn<double>("durationMs");
-        QTest::addColumn<double>("remainingMs"); // in the start reply
-        QTest::addColumn<QString>("key");        // changed while running, unless empty
-        QTest::addColumn<double>("value");
-        QTest::addColumn<double>("updateRemainingMs");
-        QTest::addColumn<double>("stopAfterStart");
-        // The start is answered after 20 ms; a change goes out at 121 ms and is answered at 125 ms.
-        const QString duration = QStringLiteral("durationMs");
-        QTest::newRow("300 ms") << 300.0 << none << QString() << 0.0 << none << 0.45;
-        QTest::newRow("250.5 ms rounded to 251") << 250.5 << none << QString() << 0.0 << none << 0.401;
-        QTest::newRow("remaining 1000 ms, from the reply")
-            << 300.0 << 1000.0 << QString() << 0.0 << none << 1.17;
-        QTest::newRow("negative remaining: at the reply")
-            << 300.0 << -250.0 << QString() << 0.0 << none << 0.17;
-        QTest::newRow("fractional remaining") << 300.0 << 100.5 << QString() << 0.0 << none << 0.2705;
-        QTest::newRow("lengthened: from the start") << 300.0 << none << duration << 1200.0 << none << 1.35;
-        QTest::newRow("shortened below the elapsed time")
-            << 2000.0 << none << duration << 50.0 << none << 0.275;
-        QTest::newRow("the update's remaining wins") << 300.0 << none << duration << 900.0 << 400.0 << 0.675;
-        QTest::newRow("no duration sent: remaining ignored")
-            << 300.0 << none << QStringLiteral("intensity") << 0.9 << 5000.0 << 0.45;
+        rows<Deadline>({
+            {"300 ms", {300, none, {}, 0, none, 0.45}},
+            {"250.5 ms rounded to 251", {250.5, none, {}, 0, none, 0.401}},
+            {"remaining 1000 ms, from the reply", {300, 1000, {}, 0, none, 1.17}},
+            {"negative remaining: at the reply", {300, -250, {}, 0, none, 0.17}},
+            {"fractional remaining", {300, 100.5, {}, 0, none, 0.2705}},
+            {"lengthened: from the start", {300, none, "durationMs", 1200, none, 1.35}},
+            {"shortened below the elapsed time", {2000, none, "durationMs", 50, none, 0.275}},
+            {"the update's remaining wins", {300, none, "durationMs", 900, 400, 0.675}},
+            {"no duration sent: remaining ignored", {300, none, "intensity", 0.9, 5000, 0.45}},
+        });
     }
     void stopsAtTheDeadlinePlusMargin() {
-        QFETCH(double, durationMs);
-        QFETCH(double, remainingMs);
-        QFETCH(QString, key);
-        QFETCH(double, value);
-        QFETCH(double, updateRemainingMs);
-        QFETCH(double, stopAfterStart);
-        EffectsFixture f;
-        f.c().setDurationMilliseconds(durationMs);
+        QFETCH(Deadline, row);
+        ControllerFixture f;
+        f.c().setDurationMilliseconds(row.durationMs);
         f.c().timedResonance();
         const double startSent = f.now();
         f.advance(0.02);
-        f.ok(remaining(remainingMs));
+        f.ok(obj("remainingDurationMs", row.remainingMs));
         QVERIFY(f.c().effectRunning());
-        if (!key.isEmpty()) {
+        if (!row.key.isEmpty()) {
             f.advance(0.1);
-            key == QLatin1String("intensity") ? f.c().setIntensity(value)
-                                              : f.c().setDurationMilliseconds(value);
+            row.key == "intensity" ? f.c().setIntensity(row.value) : f.c().setDurationMilliseconds(row.value);
             f.advance(0.001);
-            QCOMPARE(f.last().json(), obj(key, value));
+            QCOMPARE(f.last().json(), obj(row.key, row.value));
             f.advance(0.004);
-            f.ok(remaining(updateRemainingMs));
+            f.ok(obj("remainingDurationMs", row.updateRemainingMs));
         }
+        const int requests = row.key.isEmpty() ? 2 : 3;
         f.advance(3);
         QCOMPARE(f.countOf(paths::stop), 1); // and no heartbeat
-        QCOMPARE(f.count(), key.isEmpty() ? 2 : 3);
-        VERIFY_NEAR(f.last().at - startSent, stopAfterStart, 1e-6);
+        QCOMPARE(f.count(), requests);
+        VERIFY_NEAR(f.last().at - startSent, row.stopAfterStart, 1e-6);
         QCOMPARE(f.last().rawBody(), QByteArray("{}"));
         QVERIFY(f.c().effectRunning()); // until the stop is answered
         f.ok();
         QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
         f.advance(2);
-        QCOMPARE(f.count(), key.isEmpty() ? 2 : 3);
+        QCOMPARE(f.count(), requests);
     }
 
     void endingEarlyCancelsTheEndTask_data() {
@@ -445,7 +418,7 @@ private Q_SLOTS:
     }
     void endingEarlyCancelsTheEndTask() {
         QFETCH(int, how);
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().timedResonance();
         const QJsonObject ended{{QStringLiteral("activeEffect"), QStringLiteral("none")}};
         if (how > 0) {
@@ -471,7 +444,7 @@ private Q_SLOTS:
     // --- Gesture ------------------------------------------------------------------------------
 
     void padReleasedBeforeTheStartReplyStopsAtOnce() {
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().beginGesture(false);
         f.c().setAddress(QStringLiteral("http://127.0.0.1:3"));
         f.advance(0.02);
@@ -491,7 +464,7 @@ private Q_SLOTS:
     }
 
     void continuousGestureIgnoresThePadAndStopsOnTheButton() {
-        EffectsFixture f;
+        ControllerFixture f;
         f.c().toggleContinuousGesture();
         f.ok();
         f.transport->clearSent();

@@ -1,6 +1,6 @@
 // The simulated trackpad made audible and visible: from timeline events to pulses, samples and
-// the strip's geometry, checked with exact numbers; then the real sim's WAV file of a whole
-// tester session.
+// the strip's geometry, checked with exact numbers; then a whole tester session against the real
+// sim over HTTP, in its timeline and its WAV file.
 
 #include "PlayTrack.h"
 #include "SimHarness.h"
@@ -14,6 +14,7 @@
 #include "core/TimeSource.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <csignal>
@@ -253,10 +254,12 @@ private Q_SLOTS:
         QVERIFY(track.resonance()->changes.size() < 200);
     }
 
-    // The real sim records the sound of a tester session into its WAV file: a controlled
-    // resonance beats at its cadence, its loudness follows a change, pause and stop are silent,
-    // and a last impulse clicks once.
-    void testerSessionInTheWav() {
+    // A tester session against the real sim over HTTP, with the production transport and clock: a
+    // controlled resonance, a change, a pause, the stop and an impulse. The sim's timeline holds
+    // exactly those requests with the tester's headers, one at a time, the lease renewed in time
+    // and never too early; its WAV file beats at the cadence, follows the change in loudness, is
+    // silent while paused and stopped, and clicks once for the impulse.
+    void testerSessionOverHttp() {
         const auto dir = vibrelle::rig::temporaryFolder();
         const QString wav = dir->filePath(QStringLiteral("session.wav"));
         SimProcess sim({QStringLiteral("--audio-file"), wav});
@@ -264,13 +267,15 @@ private Q_SLOTS:
         TesterController controller(sim.address(), std::make_unique<NetworkTransport>(),
                                     std::make_shared<SystemTimeSource>());
         QTRY_VERIFY_WITH_TIMEOUT(!controller.busy(), 3000);
+        QVERIFY2(controller.connected(), qPrintable(controller.status()));
         controller.setIntensity(0.8);
         controller.controlledResonance(); // 30 imp/s, changes ramped over 40 ms
 
         QTRY_VERIFY_WITH_TIMEOUT(controller.effectRunning() && !controller.busy(), 3000);
-        QTest::qWait(500);
+        QTest::qWait(700); // a heartbeat keeps the lease
         controller.setIntensity(0.4);
         QVERIFY(sim.waitForEvent(eventIs("update")));
+        QTRY_VERIFY_WITH_TIMEOUT(controller.status().startsWith(QStringLiteral("Parametri aggiornati")), 2000);
         QTest::qWait(500);
         QVERIFY2(readWav(wav).size() > 48000, "the WAV file is complete while the sim runs");
         controller.togglePause();
@@ -278,18 +283,55 @@ private Q_SLOTS:
         QTest::qWait(400);
         controller.stop();
         QTRY_VERIFY_WITH_TIMEOUT(!controller.effectRunning() && !controller.busy(), 3000);
+        QCOMPARE(controller.status(), QStringLiteral("Feedback fermato."));
         QTest::qWait(300);
         controller.impulse(QStringLiteral("crisp"));
         QVERIFY(sim.waitForEvent(eventIs("end", {{"effect", "impulse"}})));
+        QTRY_VERIFY_WITH_TIMEOUT(!controller.busy(), 3000);
+        Client control(sim.port());
+        const QJsonObject stats = statsOf(control);
+        QCOMPARE(stats["maxInFlight"].toInt(), 1);
+        QCOMPARE(stats["state"].toString(), QStringLiteral("idle"));
         QTest::qWait(200);
         QVERIFY(sim.process().signal(SIGTERM));
         QVERIFY(waitFor([&] { return sim.process().finished(); }, 5000));
         QCOMPARE(sim.process().exitCode(), 0);
 
-        const auto at = [&](const char *kind, QJsonObject fields = {}) {
+        QStringList requests;
+        // A beat comes at least the 0.45 s threshold (less timer slack) after the last renewal, and
+        // the lease is never left unrenewed for long.
+        double renewed = -1;
+        for (const QJsonObject &e : sim.matching(eventIs("request", {{"client", "API Tester"}}))) {
+            const QString path = e["path"].toString();
+            requests << e["method"].toString() + u' ' + path;
+            QCOMPARE(e["status"].toInt(), 200);
+            QCOMPARE(e["clientId"].toString(), controller.clientID());
+            const double t = e["t"].toDouble();
+            if (path == "/v1/status")
+                continue;
+            if (path == "/v1/heartbeat")
+                QVERIFY2(t - renewed >= 400, qPrintable(QString::number(t - renewed)));
+            QVERIFY2(renewed < 0 || t - renewed <= 1100, qPrintable(QString::number(t - renewed)));
+            renewed = t;
+        }
+        QCOMPARE(stats["total"].toInt(), int(requests.size()));
+        const QString joined = requests.join(QStringLiteral(", "));
+        QVERIFY2(QRegularExpression("^GET /v1/status, POST /v1/resonance, (POST /v1/heartbeat, )+"
+                                    "POST /v1/resonance/update, (POST /v1/heartbeat, )*POST /v1/resonance/pause, "
+                                    "(POST /v1/heartbeat, )*POST /v1/stop, POST /v1/impulses$")
+                     .match(joined)
+                     .hasMatch(),
+                 qPrintable(joined));
+        const auto first = [&](const char *kind, QJsonObject fields = {}) {
             const QList<QJsonObject> found = sim.matching(eventIs(kind, fields));
-            return found.isEmpty() ? -1.0 : found.first().value(QLatin1String("t")).toDouble();
+            return found.isEmpty() ? QJsonObject() : found.first();
         };
+        QCOMPARE(first("start", {{"effect", "controlled"}})["params"].toObject(),
+                 (QJsonObject{{"intensity", 0.8}, {"pulseRateHz", 30}, {"sharpness", 0.5}, {"transitionMs", 40}}));
+        QCOMPARE(first("update")["changed"].toObject(), (QJsonObject{{"intensity", 0.4}}));
+        QCOMPARE(first("end", {{"effect", "controlled"}})["reason"].toString(), QStringLiteral("stop"));
+
+        const auto at = [&](const char *kind, QJsonObject fields = {}) { return first(kind, fields)["t"].toDouble(); };
         const double start = at("start", {{"effect", "controlled"}}), update = at("update"),
                      pause = at("pause"), stop = at("end", {{"effect", "controlled"}}),
                      click = at("start", {{"effect", "impulse"}}), exit = at("shutdown");
