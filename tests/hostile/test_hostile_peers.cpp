@@ -60,9 +60,6 @@ private Q_SLOTS:
             << ScriptedServer::endless(head + "999999999999\r\n\r\n{\"ok\":true,\"x\":\"",
                                        QByteArray(64 * 1024, 'x'))
             << "^200: Risposta non valida$" << 0;
-        QTest::addRow("body dripped, a byte per 200 ms")
-            << QByteArray() << ScriptedServer::drip(head + "100\r\n\r\n{")
-            << "^Connessione non riuscita: la richiesta ha superato il tempo massimo" << 1800;
         QTest::addRow("headers, then silence") << QByteArray() << ScriptedServer::reply(head + "50\r\n\r\n")
                                                << "^Connessione non riuscita: nessun dato" << 1300;
         QTest::addRow("redirect to another host")
