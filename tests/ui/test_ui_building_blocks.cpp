@@ -1,4 +1,4 @@
-// Slider rows, value texts, the default enabling rule and notes.
+// Slider rows, value texts and notes. When the percentage rows are enabled shows in the workspaces' tests.
 
 #include "support/ControllerFixture.h"
 #include "ui/BuildingBlocks.h"
@@ -36,38 +36,6 @@ private Q_SLOTS:
         QFETCH(QString, milliseconds);
         QCOMPARE(percentageText(value), percentage);
         QCOMPARE(numberText(value, QStringLiteral("ms")), milliseconds);
-    }
-
-    // Intensity stays adjustable during any resonance, not during the sequence, never while a
-    // stop is pending.
-    void defaultEnablingRule() {
-        ControllerFixture f;
-        auto &c = f.c();
-        QVERIFY(defaultSliderEnabled(c));
-        c.verifyConnection();
-        QVERIFY2(!defaultSliderEnabled(c), "a request in flight with no resonance");
-        f.transport->replyOk();
-
-        c.sequence();
-        f.transport->replyOk();
-        QVERIFY(c.effectRunning());
-        QVERIFY2(!defaultSliderEnabled(c), "the sequence sets no resonance mode");
-        f.advance(1.0);
-
-        c.timedResonance();
-        QVERIFY2(defaultSliderEnabled(c), "timed resonance starting");
-        f.transport->replyOk();
-        c.stop();
-        f.transport->replyOk();
-
-        c.controlledResonance();
-        f.transport->replyOk();
-        QVERIFY(defaultSliderEnabled(c));
-        c.setIntensity(0.7);
-        f.advance(0.1); // the live update goes out and stays in flight
-        c.stop();
-        QVERIFY(c.pendingStop() && c.resonanceMode().has_value());
-        QVERIFY2(!defaultSliderEnabled(c), "stop pending while a mode is still set");
     }
 
     void numberRowSnapsToItsStepAndFollowsItsRule() {

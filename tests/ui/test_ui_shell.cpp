@@ -1,15 +1,10 @@
-// The quit path: the termination handshake on virtual time, the window's close and
-// Ctrl+Q, and termination signals.
+// The termination handshake on virtual time. The window's close, Ctrl+Q and the termination signals
+// reach it in the real tester: test_e2e_quit_paths.
 
-#include "app/SignalWatcher.h"
 #include "app/TerminationHandshake.h"
-#include "app/TesterShell.h"
 #include "support/ControllerFixture.h"
 
-#include <QSignalSpy>
 #include <QtTest>
-
-#include <csignal>
 
 using vibrelle::TerminationHandshake;
 using vibrelle::testing::ControllerFixture;
@@ -101,45 +96,6 @@ private Q_SLOTS:
         handshake.setController(f.controller.get());
         f.controller.reset();
         QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
-    }
-
-    // Closing and Ctrl+Q ask to quit; the window stays until the answer, then may close.
-    void windowCloseAndCtrlQGoThroughTheHandshake() {
-        for (const bool byKey : {false, true}) {
-            ControllerFixture f;
-            int terminations = 0;
-            vibrelle::TesterShell shell(f.controller.get(), f.clock, [&terminations] { ++terminations; });
-            QWidget *window = shell.window();
-            QVERIFY(!shell.handshake()->controller()); // known from the first show on
-            window->show();
-            QVERIFY(QTest::qWaitForWindowActive(window));
-            QCOMPARE(shell.handshake()->controller(), f.controller.get());
-            f.c().controlledResonance();
-            f.transport->replyOk();
-            if (byKey) {
-                QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
-            } else {
-                QVERIFY(!window->close());
-            }
-            QVERIFY(window->isVisible());
-            QVERIFY(shell.handshake()->awaitingTermination());
-            QCOMPARE(f.transport->last().path(), "/v1/stop");
-            f.transport->replyOk();
-            QCoreApplication::processEvents();
-            QCOMPARE(terminations, 1);
-            QVERIFY(window->close());
-        }
-    }
-
-    void terminationSignalsArriveOnTheEventLoop() {
-        vibrelle::SignalWatcher watcher;
-        QSignalSpy spy(&watcher, &vibrelle::SignalWatcher::terminationRequested);
-        for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
-            spy.clear();
-            QVERIFY(::raise(signalNumber) == 0);
-            QVERIFY(spy.wait(5000));
-            QCOMPARE(spy.first().first().toInt(), signalNumber);
-        }
     }
 };
 
