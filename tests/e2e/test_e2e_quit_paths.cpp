@@ -107,7 +107,9 @@ private Q_SLOTS:
     void answered() { quit(m_x11, Stall::nothing); }
     void stopStalls_data() { triggers({"window close"}); }
     void stopStalls() { quit(m_x11, Stall::stop); }
-    void everythingStalls_data() { triggers(); }
+    // Once asked to quit, every path runs the same handshake: which signal asked matters only for its
+    // delivery, checked above.
+    void everythingStalls_data() { triggers({"window close", "Ctrl+Q", "SIGTERM"}); }
     void everythingStalls() { quit(m_x11, Stall::everything); }
     void underWayland_data() { triggers({"SIGTERM", "SIGINT", "SIGHUP"}); }
     void underWayland() { quit(m_wayland, Stall::nothing); }
