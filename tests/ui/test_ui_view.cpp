@@ -1,5 +1,6 @@
 // The window: sidebar, connection bar, heading badge, request log, footer and the
-// foreground handling, driven through its widgets.
+// foreground handling, driven through its widgets; then its building blocks: slider rows,
+// value texts and notes (when the percentage rows are enabled shows in the workspaces' tests).
 
 #include "api/CurlCommand.h"
 #include "support/ControllerFixture.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QTextLayout>
 #include <QtTest>
@@ -608,6 +610,69 @@ private Q_SLOTS:
         f.transport->replyOk();
         QCOMPARE(f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
         QVERIFY(!f.c().gestureWanted());
+    }
+
+    // --- Building blocks ---------------------------------------------------------------------
+
+    // Whole numbers (halves away from zero), no grouping; percentages of a fraction.
+    void valueTexts_data() {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("percentage");
+        QTest::addColumn<QString>("milliseconds");
+        QTest::newRow("just below a half") << 0.0049 << "0%"
+                                           << "0 ms";
+        QTest::newRow("a half") << 0.005 << "1%"
+                                << "0 ms";
+        QTest::newRow("2.5") << 2.5 << "250%"
+                             << "3 ms";
+        QTest::newRow("negative half") << -0.5 << "-50%"
+                                       << "-1 ms";
+        QTest::newRow("no grouping") << 12000.0 << "1200000%"
+                                     << "12000 ms";
+    }
+    void valueTexts() {
+        QFETCH(double, value);
+        QFETCH(QString, percentage);
+        QFETCH(QString, milliseconds);
+        QCOMPARE(percentageText(value), percentage);
+        QCOMPARE(numberText(value, QStringLiteral("ms")), milliseconds);
+    }
+
+    void numberRowSnapsToItsStepAndFollowsItsRule() {
+        ControllerFixture f;
+        bool enabled = true;
+        std::unique_ptr<ParameterSlider> row(
+            numberSlider(&f.c(), QStringLiteral("Durata"), &TesterController::durationMilliseconds,
+                         &TesterController::setDurationMilliseconds, 20, 2000, 10, QStringLiteral("ms"),
+                         [&] { return enabled; }));
+        QSlider *slider = row->slider();
+        QCOMPARE(row->valueText(), "300 ms");
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(f.c().durationMilliseconds(), 310.0);
+        QTest::keyClick(slider, Qt::Key_Home);
+        QCOMPARE(f.c().durationMilliseconds(), 20.0);
+
+        // A value between the steps is shown as it is, the slider at the nearest step.
+        f.c().setDurationMilliseconds(304.5);
+        QCOMPARE(row->valueText(), "305 ms");
+        QCOMPARE(slider->value(), 28);
+        QCOMPARE(f.c().durationMilliseconds(), 304.5);
+
+        // Disabled, the row takes no input but still follows the field.
+        enabled = false;
+        row->refresh();
+        QVERIFY(!slider->isEnabled());
+        QTest::keyClick(slider, Qt::Key_Right);
+        QCOMPARE(f.c().durationMilliseconds(), 304.5);
+        f.c().setDurationMilliseconds(420);
+        QCOMPARE(row->valueText(), "420 ms");
+    }
+
+    void noteWrapsInsteadOfCutting() {
+        std::unique_ptr<QLabel> label(note(QStringLiteral("Una nota lunga che non entra in una sola riga: "
+                                                          "va a capo invece di essere tagliata.")));
+        QVERIFY(label->hasHeightForWidth());
+        QVERIFY(label->heightForWidth(120) > 2 * label->fontMetrics().lineSpacing());
     }
 };
 
