@@ -352,8 +352,13 @@ private Q_SLOTS:
         QCOMPARE(peak(s, sample(update + 45), sample(pause)), float(qRound(0.4 * 0.5 * 32767) / 32767.0));
         QCOMPARE(peak(s, sample(pause) + 1600, sample(click)), 0.0f);
         QVERIFY(stop > pause && stop < click);
-        const std::vector<qint64> clicks = onsets(s, 0.05f, sample(pause));
-        QVERIFY(clicks.size() == 1 && near(clicks.front(), click));
+        // From the stop on (the last beat before the pause may still ring past the pause's sample).
+        const std::vector<qint64> clicks = onsets(s, 0.05f, sample(stop));
+        QVERIFY2(clicks.size() == 1 && near(clicks.front(), click),
+                 qPrintable(QStringLiteral("%1 onsets, the first at %2, the impulse's sample %3")
+                                .arg(clicks.size())
+                                .arg(clicks.empty() ? -1 : clicks.front())
+                                .arg(sample(click))));
         QCOMPARE(peak(s, sample(click) + sample(5), qint64(s.size())), 0.0f);
     }
 };
