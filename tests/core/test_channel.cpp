@@ -9,14 +9,12 @@
 #include <QTest>
 
 using namespace vibrelle;
-using vibrelle::testing::ControllerFixture;
-using vibrelle::testing::FakeTransport;
+using namespace vibrelle::testing;
 
 Q_DECLARE_METATYPE(vibrelle::HttpOutcome)
 
 namespace {
 
-const QString home = QStringLiteral("http://127.0.0.1:59723");
 const QString invalidAddress = QStringLiteral("Usa un indirizzo locale http://127.0.0.1:porta. [failed]");
 const QString quitting = QStringLiteral("Stop automatico: chiusura del tester");
 
@@ -41,14 +39,6 @@ QVariantMap snapshot(const TesterController &c) {
     s.insert("mode", c.resonanceMode() ? int(*c.resonanceMode()) : -1);
     s.insert("effectAddress", c.effectAddress().value_or("none"));
     return s;
-}
-
-// A controlled resonance confirmed by the service: effect running, heartbeat armed.
-void startControlled(ControllerFixture &f) {
-    f.c().controlledResonance();
-    f.transport->replyOk();
-    f.transport->clearSent();
-    QVERIFY(f.c().effectRunning() && f.c().heartbeatActive());
 }
 
 using Operation = std::function<void(TesterController &)>;
@@ -161,7 +151,7 @@ private Q_SLOTS:
         }
         // A running effect disables the connection check as well.
         ControllerFixture f;
-        startControlled(f);
+        f.startControlled();
         f.c().verifyConnection();
         QVERIFY(f.transport->sent().isEmpty());
     }
@@ -299,7 +289,7 @@ private Q_SLOTS:
     void repeatedStopsSendOne() {
         for (const bool confirmed : {true, false}) { // pressed while the effect runs, or while it starts
             ControllerFixture f;
-            confirmed ? startControlled(f) : f.c().controlledResonance();
+            confirmed ? f.startControlled() : f.c().controlledResonance();
             f.c().stop();
             f.c().stop();
             f.c().stop();
@@ -330,7 +320,7 @@ private Q_SLOTS:
         QFETCH(QString, line);
         for (const bool quit : {false, true}) {
             ControllerFixture f;
-            startControlled(f);
+            f.startControlled();
             int calls = 0;
             quit ? f.c().stopForTermination([&calls] { ++calls; }) : f.c().stop();
             QCOMPARE(f.transport->paths(), QStringList{"/v1/stop"});
@@ -370,7 +360,7 @@ private Q_SLOTS:
         QFETCH(QString, line);
         ControllerFixture f(setup == 1 ? "http://localhost:59723" : home, setup == 0 || setup == 2);
         if (setup == 2) {
-            startControlled(f);
+            f.startControlled();
         } else if (setup == 4) {
             f.c().setAddress("http://localhost:59723");
         }

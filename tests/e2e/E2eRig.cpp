@@ -38,14 +38,9 @@ bool Rig::startSessionBus(QString *error) {
     m_busFolder = temporaryFolder();
     const QString folder = m_busFolder->path();
     busAddress = QStringLiteral("unix:path=") + folder + QStringLiteral("/bus");
-    Environment environment;
-    for (const QString &entry : currentEnvironment()) {
-        if (!entry.startsWith(QLatin1String("DBUS_")) && !entry.startsWith(QLatin1String("XDG_RUNTIME_DIR=")))
-            environment << entry;
-    }
     if (!m_bus.start({findProgram(QStringLiteral("dbus-daemon")), QStringLiteral("--session"),
                       QStringLiteral("--nofork"), QStringLiteral("--address=") + busAddress},
-                     environment << QStringLiteral("XDG_RUNTIME_DIR=") + folder))
+                     currentEnvironment({"DBUS_", "XDG_RUNTIME_DIR="}) << "XDG_RUNTIME_DIR=" + folder))
         return *error = QStringLiteral("cannot start dbus-daemon (package dbus-daemon)"), false;
     return waitFor([&] { return QFile::exists(folder + QStringLiteral("/bus")); }, 5000) ||
            (*error = QStringLiteral("the session bus did not open"), false);
@@ -80,17 +75,13 @@ bool Session::launch() {
 }
 
 std::optional<QList<QJsonObject>> Session::assist(const QStringList &steps) {
-    Environment environment;
-    for (const QString &entry : currentEnvironment()) {
-        if (!entry.startsWith(QLatin1String("DBUS_SESSION_BUS_ADDRESS=")))
-            environment << entry;
-    }
     QByteArray errors;
     const auto printed = runProgram(
         QStringList{QStringLiteral("/usr/bin/python3"), QStringLiteral(VIBRELLE_ATSPI_CLIENT),
                     QStringLiteral("vibrelle-api-tester")} +
             steps,
-        environment << QStringLiteral("DBUS_SESSION_BUS_ADDRESS=") + rig.busAddress, 30000, &errors);
+        currentEnvironment({"DBUS_SESSION_BUS_ADDRESS="}) << "DBUS_SESSION_BUS_ADDRESS=" + rig.busAddress, 30000,
+        &errors);
     if (!printed) {
         fail(QStringLiteral("atspi_client.py failed: ") + QString::fromLocal8Bit(errors));
         return std::nullopt;

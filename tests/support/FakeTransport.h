@@ -8,7 +8,6 @@
 #include <QList>
 #include <QStringList>
 
-#include <functional>
 
 namespace vibrelle::testing {
 
@@ -38,15 +37,9 @@ public:
     };
 
     void send(const HttpRequest &request, Completion done) override {
-        if (onSend) {
-            onSend(request);
-        }
         m_sent.append(Sent{request, m_clock ? m_clock->now() : 0.0});
         m_open.append(std::move(done));
     }
-
-    // Runs at the moment a request leaves, before it is recorded.
-    std::function<void(const HttpRequest &)> onSend;
 
     const QList<Sent> &sent() const { return m_sent; }
     QStringList paths() const {

@@ -11,6 +11,7 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -92,10 +93,13 @@ bool pollUntil(const QList<int> &fds, const std::function<void(int)> &ready,
     return true;
 }
 
-Environment currentEnvironment() {
+Environment currentEnvironment(const QStringList &dropped) {
     Environment environment;
-    for (char **e = environ; *e; ++e)
-        environment.append(QString::fromLocal8Bit(*e));
+    for (char **e = environ; *e; ++e) {
+        const QString entry = QString::fromLocal8Bit(*e);
+        if (std::none_of(dropped.begin(), dropped.end(), [&](const QString &d) { return entry.startsWith(d); }))
+            environment.append(entry);
+    }
     return environment;
 }
 
@@ -293,13 +297,8 @@ bool DisplayServer::start(QString *error) {
         if (weston.isEmpty())
             return *error = QStringLiteral("weston is not installed (scripts/deps.sh installs it)"), false;
         QFile::setPermissions(m_runtime->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        Environment environment;
-        for (const QString &e : currentEnvironment()) {
-            if (!e.startsWith(QLatin1String("XDG_RUNTIME_DIR=")) &&
-                !e.startsWith(QLatin1String("WAYLAND_")) && !e.startsWith(QLatin1String("DISPLAY=")))
-                environment.append(e);
-        }
-        environment.append(QStringLiteral("XDG_RUNTIME_DIR=") + m_runtime->path());
+        const Environment environment = currentEnvironment({"XDG_RUNTIME_DIR=", "WAYLAND_", "DISPLAY="})
+                                        << QStringLiteral("XDG_RUNTIME_DIR=") + m_runtime->path();
         m_display = m_runtime->path() + QStringLiteral("/wayland-rig");
         if (m_server.start({weston, QStringLiteral("--backend=headless-backend.so"),
                             QStringLiteral("--no-config"), QStringLiteral("--socket=wayland-rig"),
@@ -448,16 +447,9 @@ TesterProcess::TesterProcess()
 }
 
 Environment TesterProcess::environment(const DisplayServer &display) const {
-    static const QStringList dropped{
-        "WAYLAND_DISPLAY",          "DISPLAY", "DESKTOP_SESSION", "XAUTHORITY", "SESSION_MANAGER",
-        "DBUS_SESSION_BUS_ADDRESS", "HOME",    "TMPDIR"};
-    Environment environment;
-    for (const QString &entry : currentEnvironment()) {
-        const QString name = entry.section(u'=', 0, 0);
-        if (!name.startsWith(QLatin1String("QT_")) && !name.startsWith(QLatin1String("XDG_")) &&
-            !dropped.contains(name))
-            environment.append(entry);
-    }
+    Environment environment =
+        currentEnvironment({"QT_", "XDG_", "WAYLAND_DISPLAY=", "DISPLAY=", "DESKTOP_SESSION=", "XAUTHORITY=",
+                            "SESSION_MANAGER=", "DBUS_SESSION_BUS_ADDRESS=", "HOME=", "TMPDIR="});
     environment << display.clientEnvironment() << QStringLiteral("HOME=") + home();
     for (const char *name : {"CONFIG", "CACHE", "DATA", "STATE"})
         environment

@@ -43,9 +43,9 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs);
 bool pollUntil(const QList<int> &fds, const std::function<void(int)> &ready,
                const std::function<bool()> &done, double timeoutMs);
 
-// "NAME=value" entries.
+// "NAME=value" entries: this process's, but those that start with one of `dropped`.
 using Environment = QStringList;
-Environment currentEnvironment();
+Environment currentEnvironment(const QStringList &dropped = {});
 
 // A started program that ends with its owner: SIGTERM, then SIGKILL, when the handle goes, and
 // SIGTERM from the kernel should the owner die first (Xvfb then removes its lock).

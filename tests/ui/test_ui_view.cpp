@@ -1,8 +1,11 @@
 // The window: sidebar, connection bar, heading badge, request log, footer and the
-// foreground handling, driven through its widgets; then its building blocks: slider rows,
-// value texts and notes (when the percentage rows are enabled shows in the workspaces' tests).
+// foreground handling, driven through its widgets; its building blocks: slider rows,
+// value texts and notes (when the percentage rows are enabled shows in the workspaces' tests);
+// the termination handshake on virtual time (the window's close, Ctrl+Q and the signals reach it
+// in the real tester: test_e2e_quit_paths).
 
 #include "api/CurlCommand.h"
+#include "app/TerminationHandshake.h"
 #include "support/ControllerFixture.h"
 #include "support/NamedWidget.h"
 #include "ui/BuildingBlocks.h"
@@ -32,6 +35,7 @@
 using vibrelle::testing::ControllerFixture;
 using namespace vibrelle;
 using namespace vibrelle::ui;
+using Reply = vibrelle::TerminationHandshake::Reply;
 
 namespace {
 
@@ -71,6 +75,30 @@ struct Window {
         auto *badge = find<IconLabel>("tester.badge");
         return s + ' ' + find<QLabel>("tester.connection.state")->text() + ' ' +
                (badge->isHidden() ? QStringLiteral("-") : badge->text() + '/' + badge->symbolName());
+    }
+};
+
+// A handshake on the fixture's clock that counts its answers.
+struct Handshake {
+    ControllerFixture f;
+    int terminations = 0;
+    vibrelle::TerminationHandshake handshake{f.clock, [this] { ++terminations; }};
+
+    explicit Handshake(bool running) {
+        handshake.setController(f.controller.get());
+        if (running) {
+            f.c().controlledResonance();
+            f.transport->replyOk();
+            f.transport->clearSent();
+        }
+    }
+    // Moves virtual time on, lets one turn of the event loop run, and counts the answers.
+    int after(double seconds = 0) {
+        if (seconds > 0) {
+            f.advance(seconds);
+        }
+        QCoreApplication::processEvents();
+        return terminations;
     }
 };
 
@@ -610,6 +638,64 @@ private Q_SLOTS:
         f.transport->replyOk();
         QCOMPARE(f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
         QVERIFY(!f.c().gestureWanted());
+    }
+
+    // --- Termination handshake ---------------------------------------------------------------
+
+    // The answer comes on a later turn of the event loop, never inside the request, and once.
+    void idleQuitAnswersOnTheNextTurn() {
+        Handshake h(false);
+        QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
+        QCOMPARE(h.terminations, 0);
+        QVERIFY(h.f.transport->sent().isEmpty());
+        QCOMPARE(h.after(), 1);
+        QVERIFY(!h.handshake.awaitingTermination());
+        QCOMPARE(h.after(3.0), 1);
+    }
+
+    void runningEffectQuitsAfterTheStopReply() {
+        Handshake h(true);
+        QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
+        QCOMPARE(h.f.transport->paths(), QStringList{"/v1/stop"});
+        QCOMPARE(h.f.c().entries().first().text, "Stop automatico: chiusura del tester");
+        QCOMPARE(h.after(1.0), 0);
+        h.f.transport->replyOk();
+        QCOMPARE(h.terminations, 0);
+        QCOMPARE(h.after(), 1);
+        QCOMPARE(h.after(3.0), 1);
+    }
+
+    void stalledServiceQuitsAtTheFallback() {
+        Handshake h(true);
+        h.handshake.requestTermination();
+        QCOMPARE(h.after(2.49), 0);
+        QCOMPARE(h.after(0.01), 1);
+        h.f.transport->replyOk(); // the late reply finds the request answered
+        QCOMPARE(h.after(), 1);
+    }
+
+    void secondRequestQuitsAtOnce() {
+        Handshake h(true);
+        h.handshake.quit();
+        QCOMPARE(h.terminations, 0);
+        h.handshake.quit();
+        QCOMPARE(h.terminations, 1);
+        h.f.transport->replyOk();
+        QCOMPARE(h.after(3.0), 1);
+    }
+
+    // No controller, or one that has gone: the answer is "now".
+    void withoutControllerQuitsAtOnce() {
+        ControllerFixture f;
+        int terminations = 0;
+        TerminationHandshake handshake(f.clock, [&terminations] { ++terminations; });
+        QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
+        handshake.quit();
+        QCOMPARE(terminations, 1);
+        QVERIFY(f.transport->sent().isEmpty());
+        handshake.setController(f.controller.get());
+        f.controller.reset();
+        QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
     }
 
     // --- Building blocks ---------------------------------------------------------------------
