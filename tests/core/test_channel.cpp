@@ -286,23 +286,6 @@ private Q_SLOTS:
         QCOMPARE(f.transport->sent().size(), 3);
     }
 
-    void repeatedStopsSendOne() {
-        for (const bool confirmed : {true, false}) { // pressed while the effect runs, or while it starts
-            ControllerFixture f;
-            confirmed ? f.startControlled() : f.c().controlledResonance();
-            f.c().stop();
-            f.c().stop();
-            f.c().stop();
-            QVERIFY(f.c().pendingStop()); // absorbed by the completion of the request in flight
-            while (f.transport->openCount() > 0) {
-                f.transport->replyOk();
-            }
-            f.advance(3.0);
-            QCOMPARE(f.transport->paths().filter("/v1/stop").size(), 1);
-            QVERIFY(!f.c().pendingStop() && f.c().controlsEnabled());
-        }
-    }
-
     void failedStopStillResets_data() {
         QTest::addColumn<HttpOutcome>("outcome");
         QTest::addColumn<QString>("line");

@@ -1,7 +1,7 @@
 // Effects on virtual time: the phases every effect passes through (impulses, the sequence's
 // 0.33 s window, the automatic stop after a failed start, which controls are editable), live
 // updates through the 50 ms throttle, the controlled resonance's lease heartbeat and pause/resume,
-// the timed resonance's local deadline, and the gesture's press-and-release and continuous modes.
+// and the timed resonance's local deadline (the gesture's pad and button: test_workspaces).
 
 #include "support/ControllerFixture.h"
 
@@ -559,52 +559,6 @@ private Q_SLOTS:
         f.advance(2);
         QCOMPARE(f.countOf(paths::stop), how == 2 ? 1 : 0);
         QVERIFY(!f.c().resonanceMode().has_value() && f.c().controlsEnabled());
-    }
-
-    // --- Gesture ------------------------------------------------------------------------------
-
-    void padReleasedBeforeTheStartReplyStopsAtOnce() {
-        ControllerFixture f;
-        f.c().beginGesture(false);
-        f.c().setAddress(QStringLiteral("http://127.0.0.1:3"));
-        f.advance(0.02);
-        f.c().endGesturePadDrag();
-        QVERIFY(!f.c().gestureWanted());
-        QCOMPARE(f.count(), 1);
-        f.advance(0.03);
-        f.ok();
-        QCOMPARE(f.paths(), (QStringList{paths::resonance, paths::stop}));
-        QCOMPARE(f.last().at, f.now());
-        QCOMPARE(f.lastUrl(), home + paths::stop);
-        QVERIFY(!f.c().heartbeatActive());
-        f.ok();
-        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
-        f.runWithPromptReplies(1.0);
-        QCOMPARE(f.count(), 2);
-    }
-
-    void continuousGestureIgnoresThePadAndStopsOnTheButton() {
-        ControllerFixture f;
-        f.c().toggleContinuousGesture();
-        f.ok();
-        f.transport->clearSent();
-        for (int i = 0; i < 5; ++i) {
-            f.c().beginGesture(false);
-            f.advance(0.01);
-        }
-        f.c().endGesturePadDrag();
-        QCOMPARE(f.count(), 0);
-        QVERIFY(f.c().gestureWanted() && f.c().continuousGesture());
-        f.runWithPromptReplies(1.0);
-        QCOMPARE(f.paths(), (QStringList{paths::heartbeat, paths::heartbeat})); // still kept alive
-        f.c().toggleContinuousGesture();
-        QVERIFY(!f.c().gestureWanted() && !f.c().continuousGesture());
-        QCOMPARE(f.last().path(), paths::stop);
-        f.ok();
-        f.runWithPromptReplies(1.0);
-        QCOMPARE(f.count(), 3);          // no heartbeat after the stop
-        f.c().toggleContinuousGesture(); // pressed again, it starts a new one
-        QCOMPARE(f.last().path(), paths::resonance);
     }
 };
 

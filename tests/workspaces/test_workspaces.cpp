@@ -449,8 +449,8 @@ private Q_SLOTS:
         QVERIFY(!host.controller().gestureWanted());
     }
 
-    // The continuous gesture leaves the sliders live and ends on the button; another
-    // resonance locks the button until its stop has completed.
+    // The continuous gesture leaves the sliders live, ignores the pad, keeps its lease and ends on
+    // the button; another resonance locks the button until its stop has completed.
     void continuousGestureButton() {
         GesturePage page;
         WorkspaceHost &host = page.host;
@@ -463,6 +463,11 @@ private Q_SLOTS:
         QCOMPARE(host.enabled({"tester.gesture.continuous", "tester.gesture.fineness",
                                "tester.gesture.reactivity", "tester.resonance.mode"}),
                  "1110");
+        page.press();
+        page.release();
+        host.settle(0.5);
+        QCOMPARE(host.wire().paths(), (QStringList{"/v1/resonance", "/v1/heartbeat"}));
+        host.reply();
         QTest::mouseClick(page.button, Qt::LeftButton);
         QCOMPARE(host.lastPath(), "/v1/stop");
         QCOMPARE(page.button->text(), "Avvia gesto continuo");

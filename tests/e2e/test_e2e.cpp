@@ -1,10 +1,11 @@
-// Every way out of the real tester during a controlled resonance (closing the window, Ctrl+Q,
-// SIGTERM, SIGINT, SIGHUP) and losing the focus. With an answering service the sim has the stop
-// before the process is gone (on a focus loss: at once, and the tester runs on); with a service that
-// stalls every request the process is still gone within the 2.5 s the quit handshake allows
-// (checked at 3.5 s: the machine is loaded), and with only the stop stalling it leaves as soon as
-// the transport gives the stop up, before that fallback. Under X11 (Xvfb) all of them; on a
-// Wayland compositor (headless Weston, driven over the accessibility bus) the three signals.
+// The real tester against a real sim. Every way out during a controlled resonance (closing the
+// window, Ctrl+Q, SIGTERM, SIGINT, SIGHUP) and losing the focus: the sim has the stop before the
+// process is gone; with every request stalled it is gone within the handshake's 2.5 s (checked at
+// 3.5 s: the machine is loaded), with only the stop stalled as soon as the transport gives the stop
+// up. Under X11 (Xvfb) all of them, on a headless Weston the signals. Then whole sessions: one writes
+// no file below its empty HOME, XDG folders and TMPDIR; in the other, assistive technology drives the
+// tester over a private accessibility bus (atspi_client.py acts only through accessible interfaces),
+// and the sim sees what that did on the wire.
 
 #include "E2eRig.h"
 
@@ -29,7 +30,7 @@ QByteArray stallFaults(Stall stall) {
 
 } // namespace
 
-class QuitPathsTest : public QObject {
+class EndToEndTest : public QObject {
     Q_OBJECT
 
     Rig m_x11, m_wayland{DisplayServer::Kind::wayland};
@@ -141,7 +142,95 @@ private Q_SLOTS:
         QVERIFY(*s.tester.process.endedMs() - quitAt <= quitBoundMs);
         QCOMPARE(s.requests("/v1/stop").size(), 1);
     }
+
+    void everySectionWritesNothing() {
+        QVERIFY(started(m_x11));
+        Session s(m_x11);
+        // The section rows are enabled again only once the stop has been answered: clickAndAwait
+        // clicks again when the first click came early.
+        QVERIFY2(s.launch() && s.connectToSim() && s.startControlledResonance() &&
+                     s.clickAndAwait("resonance", "tester.controlled.stop", "/v1/stop") &&
+                     s.click("resonance", "tester.section.impulses") &&
+                     s.clickAndAwait("impulses", "tester.impulses.crisp", "/v1/impulses") &&
+                     s.click("impulses", "tester.section.billiards"),
+                 qPrintable(s.error));
+
+        // Pulling the cue to the left and letting go: a resonance while pulling, a stop on release.
+        const qsizetype resonances = s.requests("/v1/resonance").size(), stops = s.requests("/v1/stop").size();
+        const QPoint pad = m_x11.layout.value("billiards/tester.billiards.pad").center();
+        QStringList drag{"mousemove", "--window", QString::number(s.window), QString::number(pad.x()),
+                         QString::number(pad.y()), "mousedown", "1"};
+        for (int step = 1; step <= 4; ++step)
+            drag << "sleep" << "0.08" << "mousemove" << "--window" << QString::number(s.window)
+                 << QString::number(pad.x() - 40 * step) << QString::number(pad.y());
+        QVERIFY2(s.xdotool(drag << "sleep" << "0.2" << "mouseup" << "1"), qPrintable(s.error));
+        QVERIFY2(waitFor([&] { return s.requests("/v1/resonance").size() > resonances &&
+                                      s.requests("/v1/stop").size() > stops; }, 3000),
+                 "pulling the cue sent no resonance and stop");
+
+        QVERIFY2(s.click("billiards", "tester.log.toggle") && s.click("billiards", "tester.section.resonance") &&
+                     s.xdotool({"key", "ctrl+q"}),
+                 qPrintable(s.error));
+        QVERIFY2(waitFor([&] { return s.exited(); }, 6000), "the tester did not quit on Ctrl+Q");
+        QCOMPARE(s.tester.process.exitCode(), 0);
+        // Anything at all below the folder, including inside the runtime and temporary folders.
+        const QStringList written = s.tester.filesWritten();
+        QVERIFY2(written.isEmpty(), qPrintable("the session wrote: " + written.join(", ")));
+    }
+
+    // Address by the editable-text interface, "Verifica" and "Vibra" by their press action, the page
+    // by its tab's action, two sliders by value in the unit they show: the status line announces
+    // the reply, and the sim receives the timed resonance exactly as set.
+    void assistiveTechnologyDrivesTheWire() {
+        QString error;
+        QVERIFY(started(m_x11));
+        QVERIFY2(m_x11.startSessionBus(&error), qPrintable(error));
+        const qsizetype mark = m_x11.sim->events().size();
+        Session s(m_x11);
+        QVERIFY2(s.launch(), qPrintable(s.error));
+        const QStringList steps{
+            "text|Indirizzo del servizio API locale|" + m_x11.sim->address(),
+            "action|push button|Verifica|Press",
+            "announced|Connesso · ",
+            "action|page tab|Temporizzata|Press",
+            "read|page tab|Controllata",
+            "value|Durata|500",
+            "value|Intensità|70",
+            "action|push button|Vibra|Press",
+        };
+        const auto printed = s.assist(steps);
+        QVERIFY2(printed, qPrintable(s.error));
+        QHash<QString, QJsonObject> seen;
+        for (const QJsonObject &step : *printed)
+            seen.insert(step.value("step").toString(), step);
+        QCOMPARE(seen.size(), steps.size());
+        QVERIFY(seen.value(steps.at(3)).value("selected").toBool());
+        QVERIFY(!seen.value(steps.at(4)).value("selected").toBool());
+        const auto slider = [&](const QString &step) {
+            const QJsonObject read = seen.value(step);
+            return QList<double>{read["value"].toDouble(), read["minimum"].toDouble(),
+                                 read["maximum"].toDouble(), read["increment"].toDouble()};
+        };
+        QCOMPARE(slider(steps.at(5)), (QList<double>{500, 20, 2000, 10}));
+        QCOMPARE(slider(steps.at(6)), (QList<double>{70, 0, 100, 1}));
+
+        // On the wire: the status at the address set, then the timed resonance with the values set.
+        const auto started = m_x11.sim->waitForEvent(eventIs(QStringLiteral("start")), mark, 3000);
+        QVERIFY2(started, "the sim saw no resonance start");
+        QCOMPARE((*started)["effect"].toString(), "timed");
+        const QJsonObject params = (*started)["params"].toObject();
+        QCOMPARE(params["durationMs"].toDouble(), 500.0);
+        QCOMPARE(params["intensity"].toDouble(), 0.7);
+        const auto requests = [&] {
+            QStringList paths;
+            for (const QJsonObject &request : m_x11.sim->matching(eventIs("request", {{"client", "API Tester"}}), mark))
+                paths << request["path"].toString();
+            return paths;
+        };
+        QVERIFY(waitFor([&] { return requests().size() == 2; }, 3000));
+        QCOMPARE(requests(), (QStringList{"/v1/status", "/v1/resonance"}));
+    }
 };
 
-QTEST_MAIN(QuitPathsTest)
-#include "test_e2e_quit_paths.moc"
+QTEST_MAIN(EndToEndTest)
+#include "test_e2e.moc"
