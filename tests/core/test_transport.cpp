@@ -186,29 +186,6 @@ private Q_SLOTS:
         QCOMPARE(wireForm(server.requests().last()), wireForm(seen));
     }
 
-    // What the tester logged, copied as curl commands: the status request, an impulse, and an
-    // impulse whose body could not be encoded and went out empty.
-    void loggedRequestsCopiedAsCurl() {
-        ScriptedServer server;
-        QVERIFY(server.listen());
-        server.setDefault(ScriptedServer::reply(ScriptedServer::response(200, R"({"ok":true})")));
-        TesterController tester(server.baseUrl()); // the status request, then two impulses
-        const auto settled = [&] { return QTest::qWaitFor([&] { return !tester.busy(); }, patience); };
-        for (const double intensity : {0.5, qQNaN()}) { // NaN: no body can be encoded
-            QVERIFY(settled());
-            tester.setIntensity(intensity);
-            tester.impulse("natural");
-        }
-        QVERIFY(settled());
-        const QList<RecordedRequest> sent = server.requests();
-        QCOMPARE(sent.size(), 3);
-        QCOMPARE(tester.entries().size(), 3);
-        for (int i = 0; i < 3; ++i) {
-            QVERIFY(runCurl(tester.entries().at(2 - i).request.value())); // newest first
-            QCOMPARE(wireForm(server.requests().last()), wireForm(sent.at(i)));
-        }
-    }
-
     // A request that cannot travel as shell text gives no command.
     void noCommandForUnquotableBytes() {
         HttpRequest request = makeRequest("http://127.0.0.1:59723/v1/impulses", "{}");
