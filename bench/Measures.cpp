@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -64,6 +65,25 @@ double cpuMs(pid_t pid) {
         }
     }
     return double(utime + stime) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+}
+
+double schedstatMs(pid_t pid) {
+    const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+    double total = 0;
+    if (DIR *dir = ::opendir(taskDir.c_str())) {
+        while (dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.') {
+                continue;
+            }
+            std::ifstream in(taskDir + "/" + entry->d_name + "/schedstat");
+            unsigned long long onCpu = 0;
+            if (in >> onCpu) {
+                total += double(onCpu) / 1e6;
+            }
+        }
+        ::closedir(dir);
+    }
+    return total;
 }
 
 bool parseArguments(int argc, char *argv[], const char *program, const char *option, int lo, int hi,

@@ -22,6 +22,9 @@ bool startDisplayAndSim(const char *program, DisplayServer &display, std::unique
 long procStatusKb(pid_t pid, const char *field);
 // utime + stime of a process from /proc/PID/stat, in milliseconds.
 double cpuMs(pid_t pid);
+// Time on a CPU of all the process's threads now alive, from /proc/PID/task/*/schedstat
+// (nanoseconds, not clock ticks), in milliseconds.
+double schedstatMs(pid_t pid);
 
 // Reads "[OPTION N] [--table]" with N a whole number from `lo` to `hi` into `value` and `table`;
 // prints the usage or the range to stderr and returns false on anything else.

@@ -11,10 +11,15 @@
 // resident set) is read from /proc/PID/status and the tester is sent SIGTERM; nothing
 // runs, so it quits at once (that time is reported too).
 //
+// Each run of the tester is followed by one of bench-bare-window, a plain Qt window of the
+// same size with about thirty widgets of the same kinds, started the same way and timed the
+// same way (fork to MapNotify, VmHWM 300 ms later): the ratios tester/bare of the medians
+// tell what the tester's own code costs, whatever the machine.
+//
 // The tester asks 127.0.0.1:59723 for its status at start-up, so the sim listens there;
 // the benchmark fails if the port is taken.
 //
-// Usage: bench-startup [--runs N] [--table]   (N from 1 to 100, default 20; --table prints
+// Usage: bench-startup [--runs N] [--table]   (N from 1 to 100, default 9; --table prints
 // only the rows for bench/run: name<TAB>figure<TAB>unit<TAB>notes)
 
 #include "Measures.h"
@@ -28,6 +33,7 @@ using namespace bench;
 namespace {
 
 const QByteArray testerInstance = "vibrelle-api-tester";
+const QByteArray bareInstance = "bench-bare-window";
 
 struct Run {
     double windowMs = -1;
@@ -103,10 +109,37 @@ bool oneRun(const DisplayServer &display, SimProcess &sim, XClient &x, Run *run,
     return true;
 }
 
+// The bare window: fork to MapNotify, and VmHWM after 300 ms.
+bool bareRun(const DisplayServer &display, XClient &x, Run *run, QString *error) {
+    TesterProcess bare; // the same environment and empty home as the tester
+    x.takeMapped(bareInstance);
+    const QStringList program{builtProgram(QStringLiteral("bench-bare-window")), QStringLiteral("window")};
+    const Environment environment = bare.environment(display);
+    const double t0 = monotonicMs();
+    if (!bare.process.start(program, environment)) {
+        *error = QStringLiteral("cannot start bench-bare-window");
+        return false;
+    }
+    const auto ready = [&](int) {
+        if (run->windowMs < 0 && x.takeMapped(bareInstance)) {
+            run->windowMs = monotonicMs() - t0;
+        }
+    };
+    if (!pollUntil({x.fd()}, ready, [&] { return run->windowMs >= 0 || bare.process.finished(); }, 15000) ||
+        run->windowMs < 0) {
+        *error = QStringLiteral("the bare window did not map within 15 s");
+        return false;
+    }
+    pollUntil({x.fd()}, ready, [] { return false; }, 300);
+    run->peakKb = procStatusKb(bare.process.pid(), "VmHWM");
+    bare.process.stop(5000);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
-    int runs = 20;
+    int runs = 9;
     bool table = false;
     if (!parseArguments(argc, argv, "bench-startup", "--runs", 1, 100, &runs, &table)) {
         return 2;
@@ -123,7 +156,7 @@ int main(int argc, char *argv[]) {
         return 1;
     }
 
-    std::vector<double> window, status, quit, peak;
+    std::vector<double> window, status, quit, peak, bareWindow, barePeak;
     bool contaminated = false;
     for (int i = 0; i < runs; ++i) {
         Run run;
@@ -131,14 +164,23 @@ int main(int argc, char *argv[]) {
             std::fprintf(stderr, "bench-startup: run %d: %s\n", i + 1, qPrintable(error));
             return 1;
         }
+        Run bare;
+        if (QString error; !bareRun(display, x, &bare, &error)) {
+            std::fprintf(stderr, "bench-startup: run %d: %s\n", i + 1, qPrintable(error));
+            return 1;
+        }
+        bareWindow.push_back(bare.windowMs);
+        barePeak.push_back(double(bare.peakKb) / 1024.0);
         contaminated = contaminated || run.otherClients;
         window.push_back(run.windowMs);
         status.push_back(run.statusMs);
         quit.push_back(run.quitMs);
         peak.push_back(double(run.peakKb) / 1024.0);
         if (!table) {
-            std::printf("  run %2d  window %7.1f ms  status request %7.1f ms  peak RSS %6.1f MiB  quit %6.1f ms\n",
-                        i + 1, run.windowMs, run.statusMs, double(run.peakKb) / 1024.0, run.quitMs);
+            std::printf("  run %2d  window %7.1f ms  status request %7.1f ms  peak RSS %6.1f MiB  quit %6.1f ms"
+                        "  | bare window %7.1f ms  peak RSS %6.1f MiB\n",
+                        i + 1, run.windowMs, run.statusMs, double(run.peakKb) / 1024.0, run.quitMs, bare.windowMs,
+                        double(bare.peakKb) / 1024.0);
         }
     }
 
@@ -156,6 +198,19 @@ int main(int argc, char *argv[]) {
     row("start-up: status request", status, "ms", "fork to GET /v1/status in the sim's timeline");
     row("start-up: peak RSS", peak, "MiB", "VmHWM after start-up and first paint");
     row("quit when idle (SIGTERM)", quit, "ms", "SIGTERM to exit, nothing running");
+    row("start-up: bare window shown", bareWindow, "ms", "bench-bare-window, ~30 widgets, same way");
+    row("start-up: bare peak RSS", barePeak, "MiB", "bench-bare-window, VmHWM 300 ms after its map");
+    const auto ratio = [&](const char *name, const std::vector<double> &tester, const std::vector<double> &bare,
+                           const char *what) {
+        const double r = spread(tester).median / spread(bare).median;
+        if (table) {
+            std::printf("%s\t%.2f\tx\t%s; medians of %d, same run\n", name, r, what, runs);
+        } else {
+            std::printf("%-28s %.2fx   (%s)\n", name, r, what);
+        }
+    };
+    ratio("start-up: map, tester/bare", window, bareWindow, "fork to MapNotify");
+    ratio("start-up: peak RSS, tester/bare", peak, barePeak, "VmHWM");
     if (contaminated) {
         std::fprintf(stderr, "bench-startup: another tester also talked to port 59723 during the runs; "
                              "the figures may be disturbed\n");

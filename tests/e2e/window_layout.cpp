@@ -1,7 +1,8 @@
 // e2e-window-layout: builds the tester's view as the application does (same size, and the same
 // platform, display and fonts when run with the real tester's environment) without showing it,
 // idle and connected, and prints the clickable part of every "tester.*" control per section:
-// {"resonance/tester.controlled.start": [x, y, width, height], ...}.
+// {"resonance/tester.controlled.start": [x, y, width, height], ...}; a slider row's slider as
+// "tester.<row>.slider".
 
 #include "app/TesterShell.h"
 #include "core/ManualTimeSource.h"
@@ -40,7 +41,10 @@ int main(int argc, char *argv[]) {
         for (int i = 0; i < 5; ++i)
             QCoreApplication::processEvents();
         for (QWidget *widget : view.findChildren<QWidget *>()) {
-            if (!widget->objectName().startsWith(QLatin1String("tester.")) || !widget->isVisibleTo(&view))
+            QString control = widget->objectName(); // a slider row's slider: "tester.<row>.slider"
+            if (control == QLatin1String("slider") && widget->parentWidget())
+                control = widget->parentWidget()->objectName() + QStringLiteral(".slider");
+            if (!control.startsWith(QLatin1String("tester.")) || !widget->isVisibleTo(&view))
                 continue;
             QRect visible(widget->mapTo(&view, QPoint(0, 0)), widget->size());
             for (QWidget *ancestor = widget->parentWidget(); ancestor != &view;
@@ -48,7 +52,7 @@ int main(int argc, char *argv[]) {
                 visible &=
                     QRect(ancestor->mapTo(&view, QPoint(0, 0)), ancestor->size()); // the scroll area clips
             if (!visible.isEmpty())
-                controls.insert(QString::fromLatin1(name) + u'/' + widget->objectName(),
+                controls.insert(QString::fromLatin1(name) + u'/' + control,
                                 QJsonArray{visible.x(), visible.y(), visible.width(), visible.height()});
         }
     }
