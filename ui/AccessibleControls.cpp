@@ -172,6 +172,12 @@ TabButton::TabButton(QWidget *parent)
 }
 
 void TabButton::checkStateSet() {
+    // Called for every setChecked(), also one that changes nothing: only a change is announced
+    // and repainted.
+    if (isChecked() == m_shownChecked) {
+        return;
+    }
+    m_shownChecked = isChecked();
     QAccessible::State selection;
     selection.selected = true;
     QAccessibleStateChangeEvent event(this, selection);

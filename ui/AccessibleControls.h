@@ -28,6 +28,9 @@ public:
 
 protected:
     void checkStateSet() override;
+
+private:
+    bool m_shownChecked = false;
 };
 
 // A slider whose integer positions stand for values in the unit its row shows: position p is

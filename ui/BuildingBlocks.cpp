@@ -4,6 +4,7 @@
 #include "ui/AccessibleControls.h"
 #include "ui/TesterPalette.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
@@ -57,6 +58,31 @@ bool defaultSliderEnabled(const TesterController &controller) {
            (controller.resonanceMode().has_value() || controller.connectionEditable());
 }
 
+ValueText::ValueText(const QStringList &widest, QWidget *parent)
+    : QLabel(parent)
+    , m_widest(widest) {
+    setTextFormat(Qt::PlainText);
+    setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    fit();
+}
+
+void ValueText::changeEvent(QEvent *event) {
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        fit();
+    }
+}
+
+void ValueText::fit() {
+    // Fixed in both directions: a widget of fixed size never asks its parents for a new layout.
+    const QFontMetrics metrics(font());
+    int width = 0;
+    for (const QString &text : m_widest) {
+        width = std::max(width, metrics.horizontalAdvance(text));
+    }
+    setFixedSize(width + 1, metrics.height());
+}
+
 ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const QString &title,
                                  DoubleGetter get, DoubleSetter set, double minimum, double maximum,
                                  double step, const QString &unit, std::function<bool()> enabled,
@@ -88,7 +114,10 @@ ParameterSlider::ParameterSlider(TesterController *controller, Kind kind, const 
     header->setSpacing(8);
     auto *titleLabel = new QLabel(title, this);
     setDesignFont(titleLabel, 12);
-    m_valueLabel = new QLabel(this);
+    m_valueLabel = new ValueText(m_kind == Kind::percentage
+                                     ? QStringList{percentageText(0), percentageText(1)}
+                                     : QStringList{numberText(m_minimum, m_unit), numberText(m_maximum, m_unit)},
+                                 this);
     m_valueLabel->setObjectName(QStringLiteral("value"));
     setDesignFont(m_valueLabel, 12, QFont::DemiBold, Face::monospace);
     setTone(m_valueLabel, Tone::accent);

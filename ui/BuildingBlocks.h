@@ -21,6 +21,20 @@ QString numberText(double value, const QString &unit);
 // The default enabling rule of the intensity rows.
 bool defaultSliderEnabled(const TesterController &controller);
 
+// The value text of a slider row: as wide as the widest text it will show, so that a new value
+// repaints the text alone and never lays the window out again.
+class ValueText final : public QLabel {
+public:
+    ValueText(const QStringList &widest, QWidget *parent = nullptr);
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    void fit();
+    QStringList m_widest;
+};
+
 // A slider row bound two-way to one controller field: title and value text above,
 // the slider below. Moving the slider writes the field on every change; the row
 // follows the field whenever the controller changes it. Assistive technology reads and

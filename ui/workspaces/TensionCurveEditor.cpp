@@ -51,7 +51,8 @@ TensionCurveEditor::TensionCurveEditor(TesterController *controller, QWidget *pa
     auto *exponentHeader = new QHBoxLayout;
     exponentHeader->addWidget(textLabel(QStringLiteral("Esponente"), 12));
     exponentHeader->addStretch(1);
-    m_exponentValue = new QLabel(this);
+    m_exponentValue = new ValueText(
+        {exponentText(exponentAt(0)), exponentText(exponentMaximumHundredths / 100.0)}, this);
     m_exponentValue->setObjectName(QStringLiteral("tester.billiards.exponent.value"));
     setDesignFont(m_exponentValue, 12, QFont::DemiBold, Face::monospace);
     setTone(m_exponentValue, Tone::accent);
