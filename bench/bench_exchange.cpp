@@ -6,7 +6,8 @@
 //       delay from a change to the first update that carries it (p50, p99).
 //   bench-exchange heartbeat [--seconds S]
 //       A controlled resonance left alone for S seconds (default 10): the intervals between
-//       heartbeats as the sim's timeline stamps their arrival (smallest, p50, p99).
+//       heartbeats as the sim's timeline stamps their arrival (smallest, p50, p99), and the CPU
+//       time of this process (no window) per heartbeat.
 //   bench-exchange memory   [--seconds S]
 //       The same stream for S seconds (default 60): resident memory after start-up, and
 //       every 10 s of the stream.
@@ -20,6 +21,7 @@
 #include "api/NetworkTransport.h"
 #include "core/TesterController.h"
 
+#include "Measures.h"
 #include "Rig.h"
 
 #include <QCoreApplication>
@@ -32,6 +34,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unistd.h>
 #include <vector>
 
 using namespace vibrelle;
@@ -231,7 +234,11 @@ int heartbeatMode(int seconds) {
     waitFor([&] { return !controller.busy(); }, 3000);
     controller.controlledResonance();
     waitFor([&] { return controller.effectRunning(); }, 3000);
+    const qsizetype mark = sim->events().size();
+    const double cpuBefore = bench::schedstatMs(::getpid());
     spin(seconds * 1000);
+    const double cpu = bench::schedstatMs(::getpid()) - cpuBefore;
+    const auto beats = sim->matching(rig::eventIs(QStringLiteral("request"), {{"path", "/v1/heartbeat"}}), mark).size();
     controller.stop();
     waitFor([&] { return !controller.busy() && !controller.effectRunning(); }, 3000);
     // Stamped by the sim on arrival, and by the tester as they leave.
@@ -266,6 +273,12 @@ int heartbeatMode(int seconds) {
             .arg(percentile(seen, 0.5), 0, 'f', 3)
             .arg(percentile(seen, 1), 0, 'f', 3)
             .arg(percentile(sent, 0.99), 0, 'f', 3));
+    row(QStringLiteral("CPU per heartbeat, controller and transport alone"), beats ? cpu / double(beats) : 0,
+        QStringLiteral("ms"),
+        QStringLiteral("%1 ms over %2 heartbeats, all threads of a process with no window (schedstat); what an "
+                       "exchange costs before any widget")
+            .arg(cpu, 0, 'f', 1)
+            .arg(beats));
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPaintEvent>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -26,17 +27,29 @@ QString wholeNumber(double value) {
 }
 
 class PanelFrame final : public QFrame {
+    static constexpr int radius = 16;
+
 public:
     explicit PanelFrame(QWidget *parent)
         : QFrame(parent) {}
 
 protected:
-    void paintEvent(QPaintEvent *) override {
+    void paintEvent(QPaintEvent *event) override {
         QPainter painter(this);
+        // A control that repaints inside the card (a slider, a value text) needs the fill
+        // behind it, not the rounded outline stroked anew.
+        const QRegion inside = QRegion(rect().adjusted(radius, 2, -radius, -2)) +
+                               QRegion(rect().adjusted(2, radius, -2, -radius));
+        if ((event->region() - inside).isEmpty()) {
+            for (const QRect &area : event->region()) {
+                painter.fillRect(area, TesterPalette::panel(palette()));
+            }
+            return;
+        }
         painter.setRenderHint(QPainter::Antialiasing);
         const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         QPainterPath path;
-        path.addRoundedRect(shape, 16, 16);
+        path.addRoundedRect(shape, radius, radius);
         painter.fillPath(path, TesterPalette::panel(palette()));
         painter.setPen(QPen(TesterPalette::withAlpha(TesterPalette::secondary(palette()), 0.13 / 0.6), 1.0));
         painter.drawPath(path);
@@ -164,7 +177,15 @@ QString ParameterSlider::valueText() const {
 }
 
 void ParameterSlider::refresh() {
+    // Every published change reaches every row: a row whose field and enabling are unchanged
+    // has nothing to do.
     const double value = m_get();
+    const bool enabled =
+        m_enabled ? m_enabled() : (m_kind == Kind::percentage ? defaultSliderEnabled(*m_controller) : true);
+    if (m_shown && value == m_shown->value && enabled == m_shown->enabled && !m_slider->isSliderDown()) {
+        return;
+    }
+    m_shown = Shown{value, enabled};
     const int position = positionOf(value);
     if (m_slider->value() != position && !m_slider->isSliderDown()) {
         const QSignalBlocker blocker(m_slider);
@@ -175,8 +196,6 @@ void ParameterSlider::refresh() {
         m_valueLabel->setText(text);
     }
     m_slider->setShown(m_kind == Kind::percentage ? value * 100 : value, text);
-    const bool enabled =
-        m_enabled ? m_enabled() : (m_kind == Kind::percentage ? defaultSliderEnabled(*m_controller) : true);
     m_slider->setEnabled(enabled);
 }
 

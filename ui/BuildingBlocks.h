@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 namespace vibrelle::ui {
 
@@ -74,6 +75,11 @@ private:
     double m_step;
     QString m_unit;
     std::function<bool()> m_enabled;
+    struct Shown {
+        double value;
+        bool enabled;
+    };
+    std::optional<Shown> m_shown; // what the row showed at its last refresh
 };
 
 // Continuous 0…1; without `enabled` the default rule applies. objectName is set by the caller.

@@ -66,4 +66,55 @@ void StatusLine::changeEvent(QEvent *event) {
         refit();
 }
 
+StatusSlot::StatusSlot(StatusLine *line, QWidget *parent)
+    : QWidget(parent)
+    , m_line(line) {
+    line->setParent(this);
+    setSizePolicy(line->sizePolicy());
+}
+
+QSize StatusSlot::sizeHint() const {
+    return m_line->sizeHint().boundedTo(m_line->maximumSize());
+}
+
+QSize StatusSlot::minimumSizeHint() const {
+    return m_line->minimumSizeHint().boundedTo(m_line->maximumSize());
+}
+
+bool StatusSlot::hasHeightForWidth() const {
+    return m_line->hasHeightForWidth();
+}
+
+int StatusSlot::heightForWidth(int width) const {
+    return std::min(m_line->heightForWidth(width), m_line->maximumHeight());
+}
+
+StatusSlot::Sizes StatusSlot::sizes() const {
+    return {sizeHint(), minimumSizeHint(), m_line->maximumSize(), heightForWidth(width())};
+}
+
+bool StatusSlot::event(QEvent *event) {
+    if (event->type() == QEvent::LayoutRequest) {
+        // The line's text, font or limits changed: the window lays itself out again only when
+        // that changes the line's size.
+        const Sizes now = sizes();
+        if (now != m_known) {
+            m_known = now;
+            updateGeometry();
+        }
+        m_line->setGeometry(rect());
+        return true;
+    }
+    if (event->type() == QEvent::Show) {
+        m_known = sizes(); // whatever changed while hidden, the layout takes it with the show
+        updateGeometry();
+    }
+    return QWidget::event(event);
+}
+
+void StatusSlot::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    m_line->setGeometry(rect()); // a new width may wrap the line anew: its LayoutRequest tells
+}
+
 } // namespace vibrelle::ui

@@ -27,4 +27,33 @@ private:
     QString m_status;
 };
 
+// Where the status line sits: a new status asks for a new layout of the window only when the
+// line's size would change (one line to two, say); one that fits the same lines repaints the
+// line alone.
+class StatusSlot final : public QWidget {
+    Q_OBJECT
+public:
+    explicit StatusSlot(StatusLine *line, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
+
+protected:
+    bool event(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    struct Sizes {
+        QSize hint, minimum, maximum;
+        int height = 0; // for the slot's width
+        bool operator==(const Sizes &) const = default;
+    };
+    Sizes sizes() const;
+
+    StatusLine *m_line;
+    Sizes m_known;
+};
+
 } // namespace vibrelle::ui

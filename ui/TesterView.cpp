@@ -392,7 +392,7 @@ QWidget *TesterView::buildConnectionBar() {
 
     m_status = new StatusLine(bar);
     m_status->setObjectName(QStringLiteral("tester.status"));
-    column->addWidget(m_status);
+    column->addWidget(new StatusSlot(m_status, bar));
     return bar;
 }
 

@@ -146,7 +146,14 @@ void TensionCurveEditor::refresh() {
     if (!m_controller) {
         return;
     }
+    for (ParameterSlider *row : m_rows) {
+        row->refresh();
+    }
     const double exponent = m_controller->tensionCurve().exponent;
+    if (exponent == m_shownExponent && !m_exponent->isSliderDown()) {
+        return;
+    }
+    m_shownExponent = exponent;
     const int position = exponentPosition(exponent);
     if (m_exponent->value() != position && !m_exponent->isSliderDown()) {
         const QSignalBlocker blocker(m_exponent);
@@ -157,9 +164,6 @@ void TensionCurveEditor::refresh() {
         m_exponentValue->setText(text);
     }
     m_exponent->setShown(exponent, text);
-    for (ParameterSlider *row : m_rows) {
-        row->refresh();
-    }
 }
 
 } // namespace vibrelle::ui

@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <limits>
+
 class QLabel;
 
 namespace vibrelle::ui {
@@ -31,6 +33,7 @@ private:
 
     QPointer<TesterController> m_controller;
     QLabel *m_exponentValue = nullptr;
+    double m_shownExponent = std::numeric_limits<double>::quiet_NaN(); // none yet
     UnitSlider *m_exponent = nullptr;
     QList<ParameterSlider *> m_rows;
 };
