@@ -200,19 +200,13 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_scroll->viewport()->setAutoFillBackground(false);
     auto *content = new QWidget(m_scroll);
-    auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(22);
-    column->addWidget(buildHeading());
-    for (const Section section : allSections) {
-        QWidget *workspace = createWorkspace(section, m_controller, m_viewState, content);
-        if (workspace) {
-            column->addWidget(workspace);
-            workspace->hide();
-            m_workspaces.insert(section, workspace);
-        }
-    }
-    column->addStretch(1);
+    m_column = new QVBoxLayout(content);
+    m_column->setContentsMargins(24, 24, 24, 24);
+    m_column->setSpacing(22);
+    m_column->addWidget(buildHeading());
+    m_column->addStretch(1);
+    // The other sections' workspaces are built when first chosen (see workspace()).
+    workspace(m_viewState->selectedSection());
     m_scroll->setWidget(content);
     content->setAutoFillBackground(false); // setWidget() turned it on; the canvas shows through
     main->addWidget(m_scroll, 1);
@@ -478,6 +472,21 @@ TesterView::~TesterView() {
     disconnect(qApp, nullptr, this, nullptr);
 }
 
+QWidget *TesterView::workspace(Section section) {
+    if (QWidget *built = m_workspaces.value(section)) {
+        return built;
+    }
+    QWidget *parent = m_column->parentWidget();
+    QWidget *workspace = createWorkspace(section, m_controller, m_viewState, parent);
+    if (workspace) {
+        workspace->hide();
+        m_column->insertWidget(m_column->count() - 1, workspace); // above the closing stretch
+        joinTabOrder(workspace, parent);
+        m_workspaces.insert(section, workspace);
+    }
+    return workspace;
+}
+
 void TesterView::scheduleRefresh() {
     if (m_refreshQueued) {
         return;
@@ -526,6 +535,7 @@ void TesterView::refresh() {
         }
     }
     m_badge->setVisible(c.resonanceMode().has_value());
+    workspace(selected);
     for (auto it = m_workspaces.cbegin(); it != m_workspaces.cend(); ++it) {
         it.value()->setVisible(it.key() == selected);
     }

@@ -58,6 +58,8 @@ private:
     QWidget *buildConnectionBar();
     QWidget *buildHeading();
     QWidget *buildFooter();
+    // The section's workspace, built the first time it is asked for.
+    QWidget *workspace(Section section);
     void scheduleRefresh();
     void refresh();
     void announceStatus(const QString &status);
@@ -79,6 +81,7 @@ private:
     QPushButton *m_verify = nullptr;
     StatusLine *m_status = nullptr;
     QScrollArea *m_scroll = nullptr;
+    QVBoxLayout *m_column = nullptr; // the heading, the workspaces, a closing stretch
     QLabel *m_sectionTitle = nullptr;
     QLabel *m_sectionDescription = nullptr;
     IconLabel *m_badge = nullptr;

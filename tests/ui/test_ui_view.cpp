@@ -399,7 +399,9 @@ private Q_SLOTS:
                 if (w.find("tester." + tab)->parentWidget() == w.find("tester." + chosen)->parentWidget()) {
                     QVERIFY2(w.accessible("tester." + tab)->state().selected == (tab == chosen),
                              qPrintable(tab));
-                    QVERIFY2(w.find("tester." + tabPage)->isVisibleTo(&w.view) == (tab == chosen),
+                    // A page never chosen is not built yet.
+                    const auto *control = w.view.findChild<QWidget *>("tester." + tabPage);
+                    QVERIFY2(control ? control->isVisibleTo(&w.view) == (tab == chosen) : tab != chosen,
                              qPrintable(tab));
                 }
             }
@@ -444,6 +446,12 @@ private Q_SLOTS:
         QFETCH(double, field);
         QFETCH(QString, text);
         Window w;
+        if (slider.startsWith("billiards")) { // a workspace is built when first shown
+            w.view.viewState()->setSelectedSection(Section::billiards);
+        } else if (slider.startsWith("timed")) {
+            w.view.viewState()->setResonancePage(ResonancePage::timed);
+        }
+        QCoreApplication::processEvents();
         auto *row = w.view.findChild<ParameterSlider *>("tester." + slider);
         UnitSlider *unitSlider = row ? row->slider() : w.find<UnitSlider>("tester." + slider);
         const auto fieldValue = [&] {
@@ -467,6 +475,65 @@ private Q_SLOTS:
         unitSlider->setSliderPosition(position);
         unitSlider->setSliderDown(false);
         QCOMPARE(fieldValue(), field);
+    }
+
+    // A workspace or page is built when first shown: it shows the state the controller has by then,
+    // then follows every change of its field and of the enabling rule (a row refreshes only then).
+    void lateWorkspacesShowTheCurrentState_data() {
+        QTest::addColumn<Section>("section");
+        QTest::addColumn<ResonancePage>("page");
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("field"); // the controller's property, or the curve's highCadence
+        QTest::addColumn<QList<double>>("values");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<bool>("enabledWhileBusy");
+        QTest::newRow("timed") << Section::resonance << ResonancePage::timed << "timed.intensity"
+                               << "intensity" << QList<double>{0.3, 0.42} << QStringList{"30%", "42%"} << false;
+        QTest::newRow("gesture") << Section::resonance << ResonancePage::gesture << "gesture.reactivity"
+                                 << "reactivity" << QList<double>{0.25, 0.6} << QStringList{"25%", "60%"} << false;
+        QTest::newRow("impulses") << Section::impulses << ResonancePage::controlled << "impulses.intensity"
+                                  << "intensity" << QList<double>{0.1, 0.9} << QStringList{"10%", "90%"} << false;
+        QTest::newRow("billiards") << Section::billiards << ResonancePage::controlled
+                                   << "billiards.curve.high.cadence" << "highCadence" << QList<double>{30, 45}
+                                   << QStringList{"30 imp/s", "45 imp/s"} << true;
+    }
+    void lateWorkspacesShowTheCurrentState() {
+        QFETCH(Section, section);
+        QFETCH(ResonancePage, page);
+        QFETCH(QString, row);
+        QFETCH(QString, field);
+        QFETCH(QList<double>, values);
+        QFETCH(QStringList, texts);
+        QFETCH(bool, enabledWhileBusy);
+        Window w;
+        const auto set = [&](double value) {
+            if (field == "highCadence") {
+                TensionCurve curve = w.f.c().tensionCurve();
+                curve.highCadence = value;
+                w.f.c().setTensionCurve(curve);
+            } else {
+                w.f.c().setProperty(qPrintable(field), value);
+            }
+        };
+        set(values[0]);
+        QVERIFY(!w.view.findChild<ParameterSlider *>("tester." + row));
+        w.view.viewState()->setSelectedSection(section);
+        w.view.viewState()->setResonancePage(page);
+        QCoreApplication::processEvents();
+        if (section == Section::billiards) {
+            w.click("tester.billiards.curve");
+        }
+        auto *shown = w.find<ParameterSlider>("tester." + row);
+        auto *text = shown->findChild<QLabel *>("value");
+        QVERIFY(shown->isVisibleTo(&w.view));
+        QCOMPARE(text->text(), texts[0]);
+        set(values[1]);
+        QCOMPARE(text->text(), texts[1]);
+        QCOMPARE(shown->slider()->shownText(), texts[1]);
+        w.f.c().verifyConnection();
+        QCOMPARE(shown->slider()->isEnabled(), enabledWhileBusy);
+        w.reply();
+        QVERIFY(shown->slider()->isEnabled());
     }
 
     // Every stop of the Tab order has a name and says what it is, and Tab follows the reading order:

@@ -57,11 +57,8 @@ ResonanceWorkspace::ResonanceWorkspace(TesterController *controller, ViewState *
     pickerRow->addWidget(m_picker, 1);
     column->addLayout(pickerRow);
 
-    m_pages = {new ControlledPage(controller, this), new GesturePage(controller, this),
-               new TimedPage(controller, this)};
-    for (QWidget *page : m_pages) {
-        column->addWidget(page);
-    }
+    m_column = column;
+    m_pages = {nullptr, nullptr, nullptr}; // each built when first chosen
     column->addStretch(1);
 
     connect(controller, &TesterController::changed, this, &ResonanceWorkspace::refresh);
@@ -76,9 +73,29 @@ void ResonanceWorkspace::refresh() {
     m_picker->setEnabled(m_controller->controlsEnabled());
     const int current = static_cast<int>(pageOrder.indexOf(m_viewState->resonancePage()));
     m_picker->setCurrentIndex(current);
+    if (!m_pages.at(current)) {
+        QWidget *page = nullptr;
+        switch (pageOrder.at(current)) {
+        case ResonancePage::controlled:
+            page = new ControlledPage(m_controller, this);
+            break;
+        case ResonancePage::gesture:
+            page = new GesturePage(m_controller, this);
+            break;
+        case ResonancePage::timed:
+            page = new TimedPage(m_controller, this);
+            break;
+        }
+        page->hide();
+        m_column->insertWidget(m_column->count() - 1, page); // above the closing stretch
+        joinTabOrder(page, this);
+        m_pages[current] = page;
+    }
     for (int i = 0; i < m_pages.size(); ++i) {
         // Only the chosen page takes part in the layout.
-        m_pages.at(i)->setVisible(i == current);
+        if (m_pages.at(i)) {
+            m_pages.at(i)->setVisible(i == current);
+        }
     }
 }
 

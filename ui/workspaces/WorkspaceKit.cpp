@@ -127,6 +127,34 @@ QPushButton *standardButton(const QString &text, QWidget *parent) {
     return button;
 }
 
+void joinTabOrder(QWidget *built, QWidget *region) {
+    const auto inBuilt = [built](QWidget *w) { return w == built || built->isAncestorOf(w); };
+    // The last stop at or before the end of the region's run in the focus chain.
+    QWidget *anchor = region;
+    while (anchor->focusPolicy() == Qt::NoFocus && anchor->previousInFocusChain() != region) {
+        anchor = anchor->previousInFocusChain();
+    }
+    for (QWidget *w = region->nextInFocusChain(); w != region && region->isAncestorOf(w) && !inBuilt(w);
+         w = w->nextInFocusChain()) {
+        if (w->focusPolicy() != Qt::NoFocus) {
+            anchor = w;
+        }
+    }
+    QList<QWidget *> stops;
+    for (QWidget *w = built; stops.size() < 10000; w = w->nextInFocusChain()) {
+        if (w->focusPolicy() != Qt::NoFocus) {
+            stops.append(w);
+        }
+        if (!inBuilt(w->nextInFocusChain())) {
+            break;
+        }
+    }
+    for (QWidget *stop : stops) {
+        QWidget::setTabOrder(anchor, stop);
+        anchor = stop;
+    }
+}
+
 void useAccentHighlight(QWidget *widget) {
     QPalette palette = widget->palette();
     for (const auto group : {QPalette::Active, QPalette::Inactive}) {

@@ -25,6 +25,10 @@ QPushButton *prominentButton(const QString &text, const QString &symbolName, QWi
 // A thin separating line, horizontal or vertical, in a faint shade of the text colour.
 QWidget *hairline(Qt::Orientation orientation, QWidget *parent = nullptr);
 
+// A widget built after the window (a workspace or page made when first shown) comes last in the
+// Tab order; this puts its stops where it is read: after those of the rest of `region`, an ancestor.
+void joinTabOrder(QWidget *built, QWidget *region);
+
 // A standard push button.
 QPushButton *standardButton(const QString &text, QWidget *parent = nullptr);
 
