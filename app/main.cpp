@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QTimer>
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
@@ -12,8 +13,6 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationDisplayName(QStringLiteral("Vibrelle API Tester"));
     QApplication::setApplicationVersion(QStringLiteral(VIBRELLE_VERSION));
     QGuiApplication::setDesktopFileName(QStringLiteral("vibrelle-api-tester"));
-    QApplication::setWindowIcon(
-        QIcon::fromTheme(QStringLiteral("vibrelle-api-tester"), vibrelle::ui::applicationIcon()));
 
     // Signals that arrive before the window is shown terminate at once (no controller yet).
     vibrelle::SignalWatcher signalWatcher;
@@ -25,5 +24,11 @@ int main(int argc, char *argv[]) {
                      &vibrelle::TesterShell::quit);
 
     shell.window()->show();
+    // The icon comes once the window is up: looking it up among the installed icon themes and
+    // drawing the fallback's seven sizes would otherwise delay the window's first appearance.
+    QTimer::singleShot(0, &shell, [] {
+        QApplication::setWindowIcon(
+            QIcon::fromTheme(QStringLiteral("vibrelle-api-tester"), vibrelle::ui::applicationIcon()));
+    });
     return QApplication::exec();
 }
