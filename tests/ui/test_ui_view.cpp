@@ -170,7 +170,10 @@ private Q_SLOTS:
         QCOMPARE(w.summary(), "001001 Connesso In corso/waveform");
     }
 
-    void logShowsPlaceholderThenEntriesNewestFirst() {
+    // The log shows a placeholder, then its lines newest first, failed ones in red. Tab reaches every
+    // line; its context menu opens from the Menu key, Shift+F10 or a right click, and copies the line
+    // or, for a request, a curl command that repeats it.
+    void logLinesShowAndCopy() {
         Window w(false); // the status request is still out: the log is empty
         auto *toggle = w.find("tester.log.toggle");
         QVERIFY(w.find("tester.log")->isHidden());
@@ -184,40 +187,25 @@ private Q_SLOTS:
                  "Nessuna richiesta. Il tester non interroga il servizio quando è inattivo.");
 
         w.f.transport->fail(); // the status request
-        w.f.c().verifyConnection();
-        w.reply();
-        QVERIFY(!placeholder->isVisibleTo(&w.view));
-        QList<QLabel *> lines = w.view.findChildren<QLabel *>("tester.log.entry");
-        lines.removeIf([&](QLabel *line) { return !line->isVisibleTo(&w.view); });
-        QCOMPARE(lines.size(), 2);
-        const auto &entries = w.f.c().entries();
-        QVERIFY(!entries.at(0).failed && entries.at(1).failed);
-        QCOMPARE(lines.at(0)->text(), entries.at(0).text);
-        QCOMPARE(lines.at(1)->text(), entries.at(1).text);
-        QVERIFY(lines.at(0)->y() < lines.at(1)->y());
-        // The failed line is red, the other not; the lines can be copied.
-        const QColor red = TesterPalette::failure(w.view.palette());
-        QCOMPARE(lines.at(1)->palette().color(QPalette::WindowText), red);
-        QVERIFY(lines.at(0)->palette().color(QPalette::WindowText) != red);
-        QVERIFY(lines.at(0)->textInteractionFlags() & Qt::TextSelectableByMouse);
-        w.click("tester.log.toggle");
-        QVERIFY(w.find("tester.log")->isHidden());
-    }
-
-    // Tab reaches every log line; its context menu opens from the Menu key, Shift+F10 or a right
-    // click, and copies the line or, for a request, a curl command that repeats it.
-    void logLinesCopyFromTheKeyboard() {
-        Window w;
-        w.click("tester.log.toggle");
         w.f.c().impulse("crisp");
         w.f.transport->fail(); // the automatic stop follows
         w.reply();
         w.f.c().addLog(QStringLiteral("Stop automatico: chiusura del tester"), false);
         QCoreApplication::processEvents();
+        QVERIFY(!placeholder->isVisibleTo(&w.view));
         QList<QLabel *> lines = w.view.findChildren<QLabel *>("tester.log.entry");
         lines.removeIf([&](QLabel *line) { return !line->isVisibleTo(&w.view); });
+        const auto &entries = w.f.c().entries();
+        QCOMPARE(lines.size(), 4);
+        const QColor red = TesterPalette::failure(w.view.palette());
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(lines.at(i)->text(), entries.at(i).text);
+            QCOMPARE(lines.at(i)->palette().color(QPalette::WindowText) == red, i >= 2);
+            QVERIFY(i == 0 || lines.at(i - 1)->y() < lines.at(i)->y());
+            QVERIFY(lines.at(i)->textInteractionFlags() & Qt::TextSelectableByMouse);
+        }
         // Backwards from the footer's first control, as the lines come right before it.
-        w.find("tester.log.toggle")->setFocus(Qt::TabFocusReason);
+        toggle->setFocus(Qt::TabFocusReason);
         QList<QLabel *> reached;
         for (qsizetype i = 0; i < lines.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
@@ -246,11 +234,13 @@ private Q_SLOTS:
         QCOMPARE(copied([&] { QTest::keyClick(lines.at(0), Qt::Key_Menu); }),
                  "Copia riga > Stop automatico: chiusura del tester");
         QCOMPARE(copied([&] { QTest::keyClick(lines.at(2), Qt::Key_F10, Qt::ShiftModifier); }),
-                 "Copia come comando curl|Copia riga > " + curl(0));
+                 "Copia come comando curl|Copia riga > " + curl(1));
         QContextMenuEvent rightClick(QContextMenuEvent::Mouse, {4, 4},
                                      lines.at(1)->mapToGlobal(QPoint(4, 4)));
         QCOMPARE(copied([&] { QApplication::sendEvent(lines.at(1), &rightClick); }),
-                 "Copia come comando curl|Copia riga > " + curl(1));
+                 "Copia come comando curl|Copia riga > " + curl(2));
+        w.click("tester.log.toggle");
+        QVERIFY(w.find("tester.log")->isHidden());
     }
 
     // "Ferma tutto" and Esc anywhere in the window (even in the address field, even idle) stop
