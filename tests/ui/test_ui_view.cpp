@@ -33,6 +33,7 @@
 #include <functional>
 
 using vibrelle::testing::ControllerFixture;
+using vibrelle::testing::rows;
 using namespace vibrelle;
 using namespace vibrelle::ui;
 using Reply = vibrelle::TerminationHandshake::Reply;
@@ -102,6 +103,13 @@ struct Handshake {
     }
 };
 
+struct SliderRow {
+    QString slider, property;
+    QList<double> range;
+    double set, field;
+    QString text;
+};
+
 // Takes the URLs the desktop would open.
 class Browser : public QObject {
     Q_OBJECT
@@ -111,6 +119,8 @@ public:
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(SliderRow)
 
 class TesterViewTest : public QObject {
     Q_OBJECT
@@ -409,32 +419,21 @@ private Q_SLOTS:
     // Assistive technology reads and sets each slider in the unit its row shows (range and step too);
     // setting a value writes the field as dragging the slider to it does.
     void slidersSpeakTheirUnit_data() {
-        QTest::addColumn<QString>("slider");
-        QTest::addColumn<QString>("property");    // the controller's field, or the curve's exponent
-        QTest::addColumn<QList<double>>("range"); // minimum, maximum, step
-        QTest::addColumn<double>("set");
-        QTest::addColumn<double>("field");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("Intensità") << "controlled.intensity"
-                                   << "intensity" << QList<double>{0, 100, 1} << 70.0 << 0.7 << "70%";
-        QTest::newRow("Cadenza") << "controlled.pulseRate"
-                                 << "pulseRateHz" << QList<double>{1, 60, 1} << 42.0 << 42.0 << "42 imp/s";
-        QTest::newRow("Transizione between steps")
-            << "controlled.transition"
-            << "transitionMilliseconds" << QList<double>{0, 1000, 10} << 255.0 << 260.0 << "260 ms";
-        QTest::newRow("Durata beyond its range")
-            << "timed.duration"
-            << "durationMilliseconds" << QList<double>{20, 2000, 10} << 5000.0 << 2000.0 << "2000 ms";
-        QTest::newRow("curve exponent") << "billiards.exponent"
-                                        << "exponent" << QList<double>{0.25, 4, 0.05} << 2.0 << 2.0 << "2.00";
+        // The controller's field (or the curve's exponent), minimum, maximum and step, the value set,
+        // the field's value then, and the text read back.
+        rows<SliderRow>({
+            {"Intensità", {"controlled.intensity", "intensity", {0, 100, 1}, 70, 0.7, "70%"}},
+            {"Cadenza", {"controlled.pulseRate", "pulseRateHz", {1, 60, 1}, 42, 42, "42 imp/s"}},
+            {"Transizione between steps",
+             {"controlled.transition", "transitionMilliseconds", {0, 1000, 10}, 255, 260, "260 ms"}},
+            {"Durata beyond its range",
+             {"timed.duration", "durationMilliseconds", {20, 2000, 10}, 5000, 2000, "2000 ms"}},
+            {"curve exponent", {"billiards.exponent", "exponent", {0.25, 4, 0.05}, 2, 2, "2.00"}},
+        });
     }
     void slidersSpeakTheirUnit() {
-        QFETCH(QString, slider);
-        QFETCH(QString, property);
-        QFETCH(QList<double>, range);
-        QFETCH(double, set);
-        QFETCH(double, field);
-        QFETCH(QString, text);
+        QFETCH(SliderRow, row);
+        const auto &[slider, property, range, set, field, text] = row;
         Window w;
         if (slider.startsWith("billiards")) { // a workspace is built when first shown
             w.view.viewState()->setSelectedSection(Section::billiards);
@@ -442,8 +441,8 @@ private Q_SLOTS:
             w.view.viewState()->setResonancePage(ResonancePage::timed);
         }
         QCoreApplication::processEvents();
-        auto *row = w.view.findChild<ParameterSlider *>("tester." + slider);
-        UnitSlider *unitSlider = row ? row->slider() : w.find<UnitSlider>("tester." + slider);
+        auto *parameter = w.view.findChild<ParameterSlider *>("tester." + slider);
+        UnitSlider *unitSlider = parameter ? parameter->slider() : w.find<UnitSlider>("tester." + slider);
         const auto fieldValue = [&] {
             return property == "exponent" ? w.f.c().tensionCurve().exponent
                                           : w.f.c().property(qPrintable(property)).toDouble();
