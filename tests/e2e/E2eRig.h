@@ -1,11 +1,9 @@
 #pragma once
 
-// The end-to-end rig: a private display server (Xvfb, or a headless Weston), a vibrelle-sim, and
-// the real tester binary with HOME, the XDG folders and TMPDIR in one empty folder. The window is
-// driven as a person would. Under X: pointer and keyboard with xdotool (XTEST), the focus and the
-// window manager's close request through the rig's X client. Over the accessibility bus (the only
-// way in under Weston, whose headless backend has no input devices): atspi_client.py, which acts
-// through the controls' accessible interfaces. Every child ends with the test.
+// The end-to-end rig: a display server, a vibrelle-sim and the real tester, driven as a person would:
+// under X by pointer and keyboard (xdotool), the focus and the close request through the rig's X
+// client; over the accessibility bus (the only way in under Weston's headless backend) by
+// atspi_client.py through the controls' accessible interfaces.
 
 #include "SimHarness.h"
 

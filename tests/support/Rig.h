@@ -1,14 +1,10 @@
 #pragma once
 
-// What the end-to-end tests, the sim tests and the benchmarks start, in one place: child processes
-// that end with their owner, vibrelle-sim with its JSON timeline, a private display server (Xvfb or
-// a headless Weston), an X client that plays the window manager's part, and the real tester with
-// HOME, the XDG folders and TMPDIR in one empty folder of its own.
-//
-// Nothing here needs an event loop: descriptors are read when asked, or by pollUntil() (the
-// benchmarks, whose figures must not carry an event loop's latency). In a program with a
-// QCoreApplication the sim's timeline is also read as it arrives, and waitFor() runs the loop.
-// Every temporary folder lies in the build tree.
+// What the end-to-end tests, the sim tests and the benchmarks start: child processes that end with
+// their owner, vibrelle-sim with its JSON timeline, a private display server (Xvfb or a headless
+// Weston), an X client in the window manager's part, and the real tester in an empty HOME of its own.
+// No event loop is needed (the benchmarks poll, so that their figures carry no loop's latency); with
+// a QCoreApplication the timeline is read as it arrives. Every temporary folder is in the build tree.
 
 #include <QJsonObject>
 #include <QList>
