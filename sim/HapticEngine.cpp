@@ -217,6 +217,26 @@ QString HapticEngine::state() {
     return QStringLiteral("idle");
 }
 
+QJsonObject HapticEngine::playing() {
+    settle();
+    QJsonArray effects;
+    QJsonObject lease{{QStringLiteral("alive"), false}, {QStringLiteral("msLeft"), 0}};
+    if (m_resonance) {
+        effects.append(QJsonObject{
+            {QStringLiteral("effect"), modeName(m_resonance->mode)},
+            {QStringLiteral("state"), m_resonance->paused ? QStringLiteral("paused") : QStringLiteral("running")}});
+        if (m_resonance->mode != Mode::Timed) {
+            // settle() has ended an expired lease, so a live one has at least 1 ms left.
+            const double left = m_resonance->renewedMs + m_leaseMs - m_timeline->nowMs();
+            lease = {{QStringLiteral("alive"), true}, {QStringLiteral("msLeft"), qint64(std::ceil(left))}};
+        }
+    }
+    if (m_transient)
+        effects.append(QJsonObject{{QStringLiteral("effect"), m_transient->kind},
+                                   {QStringLiteral("state"), QStringLiteral("running")}});
+    return {{QStringLiteral("playing"), effects}, {QStringLiteral("lease"), lease}};
+}
+
 ApiResult HapticEngine::status() {
     QJsonObject body{
         {QStringLiteral("mode"), QStringLiteral("simulated")},

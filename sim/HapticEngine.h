@@ -52,6 +52,9 @@ public:
 
     // "idle", "impulse", "sequence", "timed", "gesture", "controlled" or "paused".
     QString state();
+    // What plays, each with "running" or "paused", and the lease of a gesture or controlled
+    // resonance: {"playing":[{"effect":"controlled","state":"paused"}],"lease":{"alive":true,"msLeft":N}}.
+    QJsonObject playing();
     int leaseMs() const { return m_leaseMs; }
 
 private:

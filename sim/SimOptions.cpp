@@ -234,6 +234,11 @@ Control endpoints (no X-VBL-Client needed; not counted in the statistics):
          request's head until its reply is written (injected latency and stalls
          included). rejected counts requests that could not be parsed.
   DELETE /_sim/stats    resets the counters (maxInFlight to the current inFlight).
+  GET    /_sim/state    {"ok":true,"playing":[{"effect":"controlled","state":"paused"}],
+                         "lease":{"alive":true,"msLeft":N}}
+         what plays now ("running" or "paused"; a resonance, and an impulse or
+         sequence on top of it) and the lease of a gesture or controlled
+         resonance: alive, and the milliseconds left before it runs out.
   GET    /_sim/faults   lists the faults in force.
   POST   /_sim/faults   adds faults: one object or an array of objects.
   DELETE /_sim/faults   clears all faults (--latency-ms stays).

@@ -252,6 +252,13 @@ HttpReply SimServer::route(const HttpRequest &request, const Client &client) {
 HttpReply SimServer::control(const HttpRequest &request) {
     const bool stats = request.path == "/_sim/stats";
     const bool faults = request.path == "/_sim/faults";
+    if (request.path == "/_sim/state") {
+        if (request.method != "GET")
+            return methodNotAllowed(request.path, "GET");
+        QJsonObject state = m_engine.playing();
+        state.insert(QStringLiteral("ok"), true);
+        return HttpReply::json(200, state);
+    }
     if (!stats && !faults)
         return HttpReply::error(
             404, QStringLiteral("path: no such endpoint: %1").arg(QString::fromUtf8(request.path)));

@@ -228,6 +228,48 @@ private Q_SLOTS:
             QFAIL(QJsonDocument(event).toJson(QJsonDocument::Compact).constData());
     }
 
+    // /_sim/state reports what plays and the lease (the lease running out on the sim with the 300 ms
+    // lease), and is not counted among the API requests.
+    void stateReportsWhatPlaysAndTheLease_data() {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QByteArray>("then");
+        QTest::addColumn<QJsonArray>("playing");
+        QTest::addColumn<bool>("leaseAlive");
+        const auto effect = [](const char *name, const char *state) { return QJsonObject{{"effect", name}, {"state", state}}; };
+        QTest::newRow("idle") << "idle" << QByteArray() << QJsonArray{} << false;
+        QTest::newRow("controlled") << "controlled" << QByteArray() << QJsonArray{effect("controlled", "running")} << true;
+        QTest::newRow("controlled paused") << "controlled" << QByteArray("/v1/resonance/pause")
+                                           << QJsonArray{effect("controlled", "paused")} << true;
+        QTest::newRow("gesture") << "gesture" << QByteArray() << QJsonArray{effect("gesture", "running")} << true;
+        QTest::newRow("timed, no lease") << "timed" << QByteArray() << QJsonArray{effect("timed", "running")} << false;
+        QTest::newRow("stopped") << "gesture" << QByteArray("/v1/stop") << QJsonArray{} << false;
+        QTest::newRow("lease run out") << "controlled" << QByteArray("wait") << QJsonArray{} << false;
+    }
+    void stateReportsWhatPlaysAndTheLease() {
+        QFETCH(QString, mode);
+        QFETCH(QByteArray, then);
+        QFETCH(QJsonArray, playing);
+        QFETCH(bool, leaseAlive);
+        const bool wait = then == "wait";
+        Client &client = wait ? m_leasedClient : m_control;
+        const qsizetype from = m_leased.events().size();
+        start(client, mode);
+        if (wait)
+            QVERIFY(m_leased.waitForEvent(eventIs("end", {{"effect", mode}, {"reason", "lease expired"}}), from));
+        else if (!then.isEmpty())
+            QCOMPARE(client.post(then).status, 200);
+        const double total = statsOf(client)["total"].toDouble();
+        const Reply reply = client.request("GET", "/_sim/state", {}, Headers{});
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply["playing"].toArray(), playing);
+        const QJsonObject lease = reply["lease"].toObject();
+        QCOMPARE(lease["alive"].toBool(), leaseAlive);
+        const int msLeft = lease["msLeft"].toInt();
+        QVERIFY2(leaseAlive ? msLeft > 0 && msLeft <= 2000 : msLeft == 0, qPrintable(QString::number(msLeft)));
+        QCOMPARE(statsOf(client)["total"].toDouble(), total);
+        QCOMPARE(client.request("POST", "/_sim/state", "{}", Headers{}).status, 405);
+    }
+
     void requestsMustFollowTheProtocol() {
         const QByteArray body = QJsonDocument(controlledBody()).toJson();
         Reply reply = m_control.request("POST", "/v1/resonance", body, Headers{{"Content-Type", "application/json"}});
