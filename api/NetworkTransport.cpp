@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace vibrelle {
@@ -23,6 +25,36 @@ public:
     QList<QNetworkCookie> cookiesForUrl(const QUrl &) const override { return {}; }
     bool setCookiesFromUrl(const QList<QNetworkCookie> &, const QUrl &) override { return false; }
     bool insertCookie(const QNetworkCookie &) override { return false; }
+};
+
+// A request body that can be read once. The network stack sends a request again, unasked, when its
+// connection closes before any reply; a command must never reach the service twice, so the rewind
+// that a second sending needs fails, and the exchange ends as a failure instead.
+class OneShotBody final : public QIODevice {
+public:
+    explicit OneShotBody(const QByteArray &bytes)
+        : m_bytes(bytes)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 size() const override { return m_bytes.size(); }
+    qint64 bytesAvailable() const override { return m_bytes.size() - m_read; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        const qint64 count = std::min(maxSize, m_bytes.size() - m_read);
+        std::memcpy(data, m_bytes.constData() + m_read, size_t(count));
+        m_read += count;
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_read = 0;
 };
 
 struct ExchangeState {
@@ -79,7 +111,11 @@ void NetworkTransport::send(const HttpRequest &request, Completion done)
 
     QNetworkReply *reply = nullptr;
     if (request.body) {
-        reply = m_manager->sendCustomRequest(networkRequest, request.method, *request.body);
+        auto *body = new OneShotBody(*request.body);
+        networkRequest.setHeader(QNetworkRequest::ContentLengthHeader, request.body->size());
+        networkRequest.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        reply = m_manager->sendCustomRequest(networkRequest, request.method, body);
+        body->setParent(reply);
     } else {
         reply = m_manager->sendCustomRequest(networkRequest, request.method);
     }
@@ -136,6 +172,10 @@ void NetworkTransport::send(const HttpRequest &request, Completion done)
             outcome.errorDescription =
                 QStringLiteral("nessun dato dal servizio per %1 s")
                     .arg(QLocale(QLocale::Italian).toString(m_limits.inactivityTimeoutMs / 1000.0, 'g', 3));
+        } else if (reply->error() == QNetworkReply::ContentReSendError) {
+            // The connection closed before any reply, and the request is not sent a second time.
+            outcome.failed = true;
+            outcome.errorDescription = QStringLiteral("il servizio ha chiuso la connessione senza rispondere");
         } else if (reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied &&
                    !(reply->error() == QNetworkReply::ProxyAuthenticationRequiredError && status.isValid())) {
             // Connection and proxy errors (reset, refused, closed mid-reply): no usable reply. No proxy is
