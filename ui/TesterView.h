@@ -34,6 +34,8 @@ public:
     static constexpr const char *applicationTitle = "Vibrelle API Tester";
     static constexpr const char *publisher = "Vibrelle";
     static constexpr const char *deactivationReason = "il tester ha perso il primo piano";
+    // The most the process's pixmap cache holds once the window exists.
+    static constexpr int pixmapCacheKiB = 1024;
 
     explicit TesterView(TesterController *controller, QWidget *parent = nullptr);
     ~TesterView() override;

@@ -25,6 +25,7 @@
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTextLayout>
+#include <QPixmapCache>
 #include <QtTest>
 
 #include <QScopeGuard>
@@ -130,6 +131,8 @@ private Q_SLOTS:
     // connection bar edits the controller's address, verifies it and reports back.
     void windowFollowsTheController() {
         Window w;
+        // The style's pixmaps of drawn control states are bounded (a long session stays flat).
+        QVERIFY(QPixmapCache::cacheLimit() <= TesterView::pixmapCacheKiB);
         auto *address = w.find<QLineEdit>("tester.address");
         auto *status = w.find<QLabel>("tester.status");
         QCOMPARE(address->text(), "http://127.0.0.1:59723");
