@@ -257,6 +257,39 @@ private:
     QColor m_color;
 };
 
+// The application's icon, drawn at the size it is asked for: only the sizes the platform
+// wants are ever drawn.
+class ApplicationIconEngine final : public QIconEngine {
+public:
+    void paint(QPainter *painter, const QRect &rect, QIcon::Mode, QIcon::State) override {
+        const double side = std::min(rect.width(), rect.height());
+        const QPointF centre = QRectF(rect).center();
+        const QRectF tile(centre.x() - side / 2, centre.y() - side / 2, side, side);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(TesterPalette::violet());
+        const double radius = side * 11.0 / 36.0;
+        painter->drawRoundedRect(tile, radius, radius);
+        const double inset = side * 7.5 / 36.0;
+        paintGlyph(*painter, tile.adjusted(inset, inset, -inset, -inset), QStringLiteral("waveform.path"),
+                   Qt::white);
+        painter->restore();
+    }
+
+    QPixmap pixmap(const QSize &size, QIcon::Mode mode, QIcon::State state) override {
+        QPixmap pixmap(size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        paint(&painter, QRect(QPoint(0, 0), size), mode, state);
+        return pixmap;
+    }
+
+    QSize actualSize(const QSize &size, QIcon::Mode, QIcon::State) override { return size; }
+    QIconEngine *clone() const override { return new ApplicationIconEngine; }
+    QString key() const override { return QStringLiteral("vibrelle.application"); }
+};
+
 } // namespace
 
 QIcon glyph(const QString &symbolName, const QColor &color) {
@@ -278,23 +311,7 @@ void paintGlyph(QPainter &painter, const QRectF &rect, const QString &symbolName
 }
 
 QIcon applicationIcon() {
-    QIcon icon;
-    for (const int side : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pixmap(side, side);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const double radius = side * 11.0 / 36.0;
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(TesterPalette::violet());
-        painter.drawRoundedRect(QRectF(0, 0, side, side), radius, radius);
-        const double inset = side * 7.5 / 36.0;
-        paintGlyph(painter, QRectF(inset, inset, side - 2 * inset, side - 2 * inset),
-                   QStringLiteral("waveform.path"), Qt::white);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
+    return QIcon(new ApplicationIconEngine);
 }
 
 bool hasGlyph(const QString &symbolName) {
