@@ -111,6 +111,15 @@ struct SliderRow {
     QString text;
 };
 
+struct LateRow {
+    Section section;
+    ResonancePage page;
+    QString row, field;
+    QList<double> values;
+    QStringList texts;
+    bool enabledWhileBusy;
+};
+
 // Takes the URLs the desktop would open.
 class Browser : public QObject {
     Q_OBJECT
@@ -122,6 +131,7 @@ public:
 } // namespace
 
 Q_DECLARE_METATYPE(SliderRow)
+Q_DECLARE_METATYPE(LateRow)
 
 class TesterViewTest : public QObject {
     Q_OBJECT
@@ -472,31 +482,22 @@ private Q_SLOTS:
     // A workspace or page is built when first shown: it shows the state the controller has by then,
     // then follows every change of its field and of the enabling rule (a row refreshes only then).
     void lateWorkspacesShowTheCurrentState_data() {
-        QTest::addColumn<Section>("section");
-        QTest::addColumn<ResonancePage>("page");
-        QTest::addColumn<QString>("row");
-        QTest::addColumn<QString>("field"); // the controller's property, or the curve's highCadence
-        QTest::addColumn<QList<double>>("values");
-        QTest::addColumn<QStringList>("texts");
-        QTest::addColumn<bool>("enabledWhileBusy");
-        QTest::newRow("timed") << Section::resonance << ResonancePage::timed << "timed.intensity"
-                               << "intensity" << QList<double>{0.3, 0.42} << QStringList{"30%", "42%"} << false;
-        QTest::newRow("gesture") << Section::resonance << ResonancePage::gesture << "gesture.reactivity"
-                                 << "reactivity" << QList<double>{0.25, 0.6} << QStringList{"25%", "60%"} << false;
-        QTest::newRow("impulses") << Section::impulses << ResonancePage::controlled << "impulses.intensity"
-                                  << "intensity" << QList<double>{0.1, 0.9} << QStringList{"10%", "90%"} << false;
-        QTest::newRow("billiards") << Section::billiards << ResonancePage::controlled
-                                   << "billiards.curve.high.cadence" << "highCadence" << QList<double>{30, 45}
-                                   << QStringList{"30 imp/s", "45 imp/s"} << true;
+        // The row, the controller's property (or the curve's highCadence), two values and their texts,
+        // and whether the row stays enabled while a request is out.
+        rows<LateRow>({
+            {"timed", {Section::resonance, ResonancePage::timed, "timed.intensity", "intensity", {0.3, 0.42},
+                       {"30%", "42%"}, false}},
+            {"gesture", {Section::resonance, ResonancePage::gesture, "gesture.reactivity", "reactivity",
+                         {0.25, 0.6}, {"25%", "60%"}, false}},
+            {"impulses", {Section::impulses, ResonancePage::controlled, "impulses.intensity", "intensity",
+                          {0.1, 0.9}, {"10%", "90%"}, false}},
+            {"billiards", {Section::billiards, ResonancePage::controlled, "billiards.curve.high.cadence",
+                           "highCadence", {30, 45}, {"30 imp/s", "45 imp/s"}, true}},
+        });
     }
     void lateWorkspacesShowTheCurrentState() {
-        QFETCH(Section, section);
-        QFETCH(ResonancePage, page);
-        QFETCH(QString, row);
-        QFETCH(QString, field);
-        QFETCH(QList<double>, values);
-        QFETCH(QStringList, texts);
-        QFETCH(bool, enabledWhileBusy);
+        QFETCH(LateRow, row);
+        const auto &[section, page, name, field, values, texts, enabledWhileBusy] = row;
         Window w;
         const auto set = [&](double value) {
             if (field == "highCadence") {
@@ -508,14 +509,14 @@ private Q_SLOTS:
             }
         };
         set(values[0]);
-        QVERIFY(!w.view.findChild<ParameterSlider *>("tester." + row));
+        QVERIFY(!w.view.findChild<ParameterSlider *>("tester." + name));
         w.view.viewState()->setSelectedSection(section);
         w.view.viewState()->setResonancePage(page);
         QCoreApplication::processEvents();
         if (section == Section::billiards) {
             w.click("tester.billiards.curve");
         }
-        auto *shown = w.find<ParameterSlider>("tester." + row);
+        auto *shown = w.find<ParameterSlider>("tester." + name);
         auto *text = shown->findChild<QLabel *>("value");
         QVERIFY(shown->isVisibleTo(&w.view));
         QCOMPARE(text->text(), texts[0]);
