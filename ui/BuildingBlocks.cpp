@@ -82,8 +82,31 @@ ValueText::ValueText(const QStringList &widest, QWidget *parent)
 void ValueText::changeEvent(QEvent *event) {
     QLabel::changeEvent(event);
     if (event->type() == QEvent::FontChange) {
+        m_shaped.clear();
         fit();
     }
+}
+
+void ValueText::paintEvent(QPaintEvent *) {
+    auto shaped = m_shaped.find(text());
+    if (shaped == m_shaped.end()) {
+        if (m_shaped.size() > 256) {
+            m_shaped.clear();
+        }
+        QStaticText laidOut(text());
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.prepare(QTransform(), font());
+        shaped = m_shaped.insert(text(), laidOut);
+    }
+    QPainter painter(this);
+    painter.setFont(font());
+    const QPalette::ColorGroup group =
+        !isEnabled() ? QPalette::Disabled : (isActiveWindow() ? QPalette::Active : QPalette::Inactive);
+    painter.setPen(palette().color(group, foregroundRole()));
+    const QRect area = contentsRect();
+    const QSizeF size = shaped->size();
+    painter.drawStaticText(QPointF(area.right() + 1 - size.width(), area.top() + (area.height() - size.height()) / 2),
+                           *shaped);
 }
 
 void ValueText::fit() {

@@ -4,7 +4,9 @@
 #include "ui/AccessibleControls.h"
 
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
+#include <QStaticText>
 #include <QWidget>
 
 #include <functional>
@@ -23,17 +25,20 @@ QString numberText(double value, const QString &unit);
 bool defaultSliderEnabled(const TesterController &controller);
 
 // The value text of a slider row: as wide as the widest text it will show, so that a new value
-// repaints the text alone and never lays the window out again.
+// repaints the text alone and never lays the window out again; each text is shaped once, however
+// often a drag comes back to it.
 class ValueText final : public QLabel {
 public:
     ValueText(const QStringList &widest, QWidget *parent = nullptr);
 
 protected:
     void changeEvent(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     void fit();
     QStringList m_widest;
+    QHash<QString, QStaticText> m_shaped;
 };
 
 // A slider row bound two-way to one controller field: title and value text above,

@@ -509,6 +509,7 @@ private Q_SLOTS:
             }
         };
         set(values[0]);
+        w.f.c().verifyConnection(); // a request in flight while the workspace is built
         QVERIFY(!w.view.findChild<ParameterSlider *>("tester." + name));
         w.view.viewState()->setSelectedSection(section);
         w.view.viewState()->setResonancePage(page);
@@ -520,13 +521,12 @@ private Q_SLOTS:
         auto *text = shown->findChild<QLabel *>("value");
         QVERIFY(shown->isVisibleTo(&w.view));
         QCOMPARE(text->text(), texts[0]);
-        set(values[1]);
-        QCOMPARE(text->text(), texts[1]);
-        QCOMPARE(shown->slider()->shownText(), texts[1]);
-        w.f.c().verifyConnection();
         QCOMPARE(shown->slider()->isEnabled(), enabledWhileBusy);
         w.reply();
         QVERIFY(shown->slider()->isEnabled());
+        set(values[1]);
+        QCOMPARE(text->text(), texts[1]);
+        QCOMPARE(shown->slider()->shownText(), texts[1]);
     }
 
     // Every stop of the Tab order has a name and says what it is, and Tab follows the reading order:
