@@ -10,7 +10,6 @@
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
 #include "core/TesterController.h"
-#include "support/ControllerFixture.h"
 #include "support/ScriptedServer.h"
 
 #include <QElapsedTimer>
@@ -23,7 +22,6 @@
 using namespace vibrelle;
 using vibrelle::testing::RecordedRequest;
 using vibrelle::testing::ScriptedServer;
-using vibrelle::testing::rows;
 using Step = ScriptedServer::Step;
 
 Q_DECLARE_METATYPE(Step)
@@ -43,13 +41,6 @@ HttpRequest makeRequest(const QString &url, std::optional<QByteArray> body = std
     }
     return request;
 }
-
-struct Failure {
-    Step step;
-    QString url;
-    int earliestMs, latestMs;
-    QString description;
-};
 
 struct Exchange {
     std::optional<HttpOutcome> outcome;
@@ -128,8 +119,6 @@ void resetMidReply(QTcpSocket *socket) {
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(Failure)
 
 class TestTransport : public QObject {
     Q_OBJECT
@@ -242,26 +231,32 @@ private Q_SLOTS:
         QCOMPARE(elsewhere.connectionCount(), 0);
     }
 
-    // The server's answer (with a URL given, nothing listens), when the failure may come, and what it says.
     void failures_data() {
+        QTest::addColumn<Step>("step"); // the server's answer; with a URL given, nothing listens
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<int>("earliestMs");
+        QTest::addColumn<int>("latestMs");
+        QTest::addColumn<QString>("description");
         const QString closed = QStringLiteral("http://127.0.0.1:%1/v1/status").arg(closedPort());
         const QByteArray head =
             "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n";
-        rows<Failure>({
-            {"refused", {Step(), closed, 0, 1400, ""}},
-            {"port 0", {Step(), "http://127.0.0.1:0/v1/status", 0, 1400, ""}},
-            {"closed without reply", {ScriptedServer::closeWithoutReply(), "", 0, 1400, ""}},
-            {"reset", {ScriptedServer::reset(), "", 0, 1400, ""}},
-            // The transport's own time-outs, in real time (headers followed by silence: peer).
-            {"no data for 1.5 s", {Step(), "", 1300, 1900, "nessun dato dal servizio per 1,5 s"}},
-            {"dripped past 2 s",
-             {ScriptedServer::drip(head), "", 1800, 2600, "la richiesta ha superato il tempo massimo di 2 s"}},
-        });
+        QTest::addRow("refused") << Step() << closed << 0 << 1400 << "";
+        QTest::addRow("port 0") << Step() << "http://127.0.0.1:0/v1/status" << 0 << 1400 << "";
+        QTest::addRow("closed without reply") << ScriptedServer::closeWithoutReply() << "" << 0 << 1400 << "";
+        QTest::addRow("reset") << ScriptedServer::reset() << "" << 0 << 1400 << "";
+        // The transport's own time-outs, in real time (headers followed by silence: peer).
+        QTest::addRow("no data for 1.5 s")
+            << Step() << "" << 1300 << 1900 << "nessun dato dal servizio per 1,5 s";
+        QTest::addRow("dripped past 2 s") << ScriptedServer::drip(head) << "" << 1800 << 2600
+                                          << "la richiesta ha superato il tempo massimo di 2 s";
     }
 
     void failures() {
-        QFETCH(Failure, row);
-        auto [step, url, earliestMs, latestMs, description] = row;
+        QFETCH(Step, step);
+        QFETCH(QString, url);
+        QFETCH(int, earliestMs);
+        QFETCH(int, latestMs);
+        QFETCH(QString, description);
         ScriptedServer server;
         if (url.isEmpty()) {
             QVERIFY(server.listen());

@@ -12,7 +12,6 @@
 #include "api/NetworkTransport.h"
 #include "core/TesterController.h"
 #include "core/TimeSource.h"
-#include "support/ControllerFixture.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -53,37 +52,33 @@ std::vector<float> render(PlayTrack &track, double untilMs) {
     return samples;
 }
 
-struct Beats {
-    QString mode;
-    double pulseRateHz, character;
-    int beats;
-    double spacing;
-};
-
 } // namespace
-
-Q_DECLARE_METATYPE(Beats)
 
 class SimSoundTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The mode, its cadence, sharpness or fineness, and the beats with their spacing in samples.
     void resonanceBeatsAtItsCadence_data() {
-        vibrelle::testing::rows<Beats>({
-            {"controlled 30 imp/s", {"controlled", 30, 0.5, 30, 1600}},
-            {"controlled 60 imp/s, dull", {"controlled", 60, 0.0, 60, 800}},
-            {"controlled 7 imp/s, sharp", {"controlled", 7, 1.0, 7, 48000 / 7.0}},
-            {"timed: the steady cadence", {"timed", 0, 0.3, 50, 960}},
-            {"gesture: the steady cadence", {"gesture", 0, 0.9, 50, 960}},
-        });
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<double>("pulseRateHz");
+        QTest::addColumn<double>("character"); // sharpness or fineness
+        QTest::addColumn<int>("beats");
+        QTest::addColumn<double>("spacing"); // samples
+        QTest::newRow("controlled 30 imp/s") << "controlled" << 30.0 << 0.5 << 30 << 1600.0;
+        QTest::newRow("controlled 60 imp/s, dull") << "controlled" << 60.0 << 0.0 << 60 << 800.0;
+        QTest::newRow("controlled 7 imp/s, sharp") << "controlled" << 7.0 << 1.0 << 7 << 48000 / 7.0;
+        QTest::newRow("timed: the steady cadence") << "timed" << 0.0 << 0.3 << 50 << 960.0;
+        QTest::newRow("gesture: the steady cadence") << "gesture" << 0.0 << 0.9 << 50 << 960.0;
     }
 
     // One second of resonance: one click per beat, the first on the start's sample, none after
     // the end.
     void resonanceBeatsAtItsCadence() {
-        QFETCH(Beats, row);
-        const auto &[mode, pulseRateHz, character, beats, spacing] = row;
+        QFETCH(QString, mode);
+        QFETCH(double, pulseRateHz);
+        QFETCH(double, character);
+        QFETCH(int, beats);
+        QFETCH(double, spacing);
         PlayTrack track(2000);
         QJsonObject start = controlled(0.6, pulseRateHz, character);
         if (mode != QLatin1String("controlled"))

@@ -162,13 +162,6 @@ struct Table {
 
 } // namespace
 
-struct Trace {
-    double softness, first, middle, peak;
-    int lowestIndex;
-    double lowest;
-};
-Q_DECLARE_METATYPE(Trace)
-
 struct Pull {
     int dx;
     QString keys;
@@ -188,15 +181,23 @@ private Q_SLOTS:
     // Points of the trace as fractions of the box's height (y grows downward; baseline 0.8):
     // the start, the middle, the peak (index 34, the highest point) and the lowest point.
     void impulseTrace_data() {
-        rows<Trace>({
-            {"crisp dips below the baseline", {0.0, 0.8000, 0.7654, 0.1087, 46, 0.9388}},
-            {"natural", {0.5, 0.8000, 0.3306, 0.1014, 80, 0.8000}},
-            {"soft", {1.0, 0.7968, 0.1934, 0.1005, 80, 0.7999}},
-        });
+        QTest::addColumn<double>("softness");
+        QTest::addColumn<double>("first");
+        QTest::addColumn<double>("middle");
+        QTest::addColumn<double>("peak");
+        QTest::addColumn<int>("lowestIndex");
+        QTest::addColumn<double>("lowest");
+        QTest::newRow("crisp dips below the baseline") << 0.0 << 0.8000 << 0.7654 << 0.1087 << 46 << 0.9388;
+        QTest::newRow("natural") << 0.5 << 0.8000 << 0.3306 << 0.1014 << 80 << 0.8000;
+        QTest::newRow("soft") << 1.0 << 0.7968 << 0.1934 << 0.1005 << 80 << 0.7999;
     }
     void impulseTrace() {
-        QFETCH(Trace, row);
-        const auto &[softness, first, middle, peak, lowestIndex, lowest] = row;
+        QFETCH(double, softness);
+        QFETCH(double, first);
+        QFETCH(double, middle);
+        QFETCH(double, peak);
+        QFETCH(int, lowestIndex);
+        QFETCH(double, lowest);
         const QSizeF box(200, 44);
         const QList<QPointF> points = ui::impulseTracePoints(softness, box);
         QCOMPARE(points.size(), 81);
