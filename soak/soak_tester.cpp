@@ -174,6 +174,8 @@ private:
     std::deque<QString> m_recent; // the last 50 operations
     QStringList m_violations;
     QElapsedTimer m_clock;
+    qint64 m_stopsChecked = 0;         // successful stops after which the sim's state was read
+    qint64 m_failuresChecked = 0;      // failed effect requests whose stop was looked for
     // A failed effect request waiting for its stop: the latest time (timeline ms) the stop may arrive.
     std::optional<double> m_stopDue;
     QString m_failedRequest;
@@ -539,6 +541,7 @@ void Soak::onTimelineLine(const QByteArray &line) {
                      .arg(m_failedRequest)
                      .arg(arrived - *m_stopDue, 0, 'f', 1));
         m_stopDue.reset();
+        ++m_failuresChecked;
     }
     if (isEffectPath(path) && (status == 0 || status >= 300)) {
         // A stalled request fails when the transport gives up on it; any other when it is answered
@@ -564,6 +567,7 @@ void Soak::afterRequest(const HttpRequest &request, const HttpOutcome &outcome) 
         return;
     // The controller has handled the stop's reply; nothing of the tester's has run since.
     const QJsonArray playing = control(m_port, "GET", "/_sim/state").value("playing").toArray();
+    ++m_stopsChecked;
     if (!playing.isEmpty())
         fail(QStringLiteral("after a successful stop the sim plays %1")
                  .arg(QString::fromUtf8(QJsonDocument(playing).toJson(QJsonDocument::Compact))));
@@ -725,6 +729,8 @@ int Soak::run() {
         for (const QString &op : m_recent)
             std::printf("  %s\n", qPrintable(op));
     }
+    std::printf("checked: %lld successful stops, %lld failed effect requests and their stops\n", m_stopsChecked,
+                m_failuresChecked);
     std::printf("soak: seed %u, %lld operations, %lld faults, %lld requests, maxInFlight %d, left playing %lld, "
                 "RSS %+.2f MiB%s\n",
                 m_seed, m_operations, m_faults, qint64(stats.value("total").toDouble()), maxInFlight,
