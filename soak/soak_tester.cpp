@@ -224,7 +224,7 @@ bool Soak::reach(const QString &name) {
         return target && target->isVisible();
     };
     const auto via = [&](const QString &control) {
-        if (!shown()) {
+        if (!shown() && m_window->findChild<QWidget *>(control)) {
             click(control);
             QCoreApplication::processEvents();
         }
@@ -643,6 +643,7 @@ int Soak::run() {
 
     // The warm-up begins with a tour of every section, page and fold, which are built when first shown.
     note(QStringLiteral("tour"));
+    waitUntilIdle(5000); // sections cannot be switched while the first status request is out
     for (const QString &name : {"tester.impulses.sequence", "tester.timed.vibrate", "tester.gesture.pad",
                                 "tester.controlled.start", "tester.billiards.curve.low.intensity"}) {
         reach(name);
