@@ -205,6 +205,10 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_scroll->viewport()->setAutoFillBackground(false);
     auto *content = new QWidget(m_scroll);
+    // In the area before it is filled: the area sizes its content as it takes it, and an empty
+    // one is sized at no cost (the filled one is laid out once, when the window is shown).
+    m_scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget() turned it on; the canvas shows through
     m_column = new QVBoxLayout(content);
     m_column->setContentsMargins(24, 24, 24, 24);
     m_column->setSpacing(22);
@@ -212,13 +216,10 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     m_column->addStretch(1);
     // The other sections' workspaces are built when first chosen (see workspace()).
     workspace(m_viewState->selectedSection());
-    m_scroll->setWidget(content);
-    content->setAutoFillBackground(false); // setWidget() turned it on; the canvas shows through
     main->addWidget(m_scroll, 1);
 
-    m_log = new RequestLogPanel(this);
-    m_log->hide();
-    main->addWidget(m_log);
+    // The request log is built when first shown, here (see refresh()).
+    m_main = main;
     main->addWidget(buildFooter());
     root->addLayout(main, 1);
 
@@ -227,6 +228,8 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, m_stop, &QPushButton::click);
 
+    // The texts first, then the sizes that follow from them: the window is measured once.
+    refresh();
     updateIcons();
     applyTextMetrics();
     connect(m_controller, &TesterController::changed, this, &TesterView::scheduleRefresh);
@@ -236,7 +239,6 @@ TesterView::TesterView(TesterController *controller, QWidget *parent)
             applicationDeactivated();
         }
     });
-    refresh();
 }
 
 QSize TesterView::sizeHint() const {
@@ -547,8 +549,16 @@ void TesterView::refresh() {
 
     // Log and footer.
     const bool showingLog = m_viewState->showingLog();
-    m_log->setEntries(c.entries());
-    m_log->setVisible(showingLog);
+    if (showingLog && !m_log) {
+        m_log = new RequestLogPanel(this);
+        m_log->hide();
+        m_main->insertWidget(m_main->count() - 1, m_log); // above the footer
+        joinTabOrder(m_log, m_scroll);
+    }
+    if (m_log) {
+        m_log->setEntries(c.entries());
+        m_log->setVisible(showingLog);
+    }
     const QString toggleName = showingLog ? QStringLiteral("Nascondi registro richieste")
                                           : QStringLiteral("Mostra registro richieste");
     if (m_logToggle->accessibleName() != toggleName) {

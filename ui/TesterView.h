@@ -88,7 +88,8 @@ private:
     QLabel *m_sectionDescription = nullptr;
     IconLabel *m_badge = nullptr;
     QVBoxLayout *m_badgeBox = nullptr;
-    RequestLogPanel *m_log = nullptr;
+    QVBoxLayout *m_main = nullptr; // connection bar, workspace area, log, footer
+    RequestLogPanel *m_log = nullptr; // built when first shown
     QToolButton *m_logToggle = nullptr;
     QPushButton *m_stop = nullptr;
 };
