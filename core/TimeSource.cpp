@@ -80,13 +80,13 @@ private:
             deadline = now;
         }
         deadline = std::min(deadline, now + 1e9);
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(deadline);
-        spec.it_value.tv_nsec = static_cast<long>((deadline - std::floor(deadline)) * 1e9);
-        if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) {
-            spec.it_value.tv_nsec = 1; // zero would disarm it
+        itimerspec due{};
+        due.it_value.tv_sec = static_cast<time_t>(deadline);
+        due.it_value.tv_nsec = static_cast<long>((deadline - std::floor(deadline)) * 1e9);
+        if (due.it_value.tv_sec == 0 && due.it_value.tv_nsec == 0) {
+            due.it_value.tv_nsec = 1; // zero would disarm it
         }
-        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        ::timerfd_settime(m_fd, TFD_TIMER_ABSTIME, &due, nullptr);
     }
 
     int m_fd;

@@ -76,11 +76,11 @@ struct FontSpec {
     double letterSpacing = 0;
 };
 
-QFont fontOf(const FontSpec &spec) {
-    QFont font = spec.face == Face::monospace ? designMonospaceFont(spec.pixels, spec.weight)
-                                              : designFont(spec.pixels, spec.weight);
-    if (spec.letterSpacing != 0) {
-        font.setLetterSpacing(QFont::AbsoluteSpacing, spec.letterSpacing * fontScale());
+QFont fontOf(const FontSpec &style) {
+    QFont font = style.face == Face::monospace ? designMonospaceFont(style.pixels, style.weight)
+                                               : designFont(style.pixels, style.weight);
+    if (style.letterSpacing != 0) {
+        font.setLetterSpacing(QFont::AbsoluteSpacing, style.letterSpacing * fontScale());
     }
     return font;
 }
@@ -109,8 +109,8 @@ public:
         m_tone = tone;
         applyTone();
     }
-    void setFont(const FontSpec &spec) {
-        m_font = spec;
+    void setFont(const FontSpec &style) {
+        m_font = style;
         applyFont();
     }
 
