@@ -190,7 +190,7 @@ private Q_SLOTS:
     void noCommandForUnquotableBytes() {
         HttpRequest request = makeRequest("http://127.0.0.1:59723/v1/impulses", "{}");
         QVERIFY(curlCommand(request));
-        for (const QByteArray body : {QByteArray("{\"a\":\"\0\"}", 9), QByteArray("{\"a\":\"\xc3\"}")}) {
+        for (const QByteArray &body : {QByteArray("{\"a\":\"\0\"}", 9), QByteArray("{\"a\":\"\xc3\"}")}) {
             request.body = body;
             QVERIFY(!curlCommand(request));
         }
