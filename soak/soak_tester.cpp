@@ -13,7 +13,7 @@
 #include "api/NetworkTransport.h"
 #include "app/TesterShell.h"
 #include "core/TesterController.h"
-#include "support/Rig.h"
+#include "rig/Rig.h"
 #include "ui/TesterView.h"
 
 #include <QAbstractButton>
