@@ -22,10 +22,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmapCache>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTextLayout>
-#include <QPixmapCache>
 #include <QtTest>
 
 #include <QScopeGuard>
@@ -104,20 +104,17 @@ struct Handshake {
     }
 };
 
+// A slider row on its page: the controller's field (or the curve's exponent or highCadence); minimum,
+// maximum and step as assistive technology reads them; the field's value when the page is first shown, a
+// value set through the accessibility interface and the field's value then; the texts shown for both.
 struct SliderRow {
-    QString slider, property;
-    QList<double> range;
-    double set, field;
-    QString text;
-};
-
-struct LateRow {
     Section section;
     ResonancePage page;
-    QString row, field;
-    QList<double> values;
+    QString slider, property;
+    QList<double> range, values;
     QStringList texts;
     bool enabledWhileBusy;
+    QLocale::Language language = QLocale::English;
 };
 
 // Takes the URLs the desktop would open.
@@ -131,7 +128,6 @@ public:
 } // namespace
 
 Q_DECLARE_METATYPE(SliderRow)
-Q_DECLARE_METATYPE(LateRow)
 
 class TesterViewTest : public QObject {
     Q_OBJECT
@@ -355,8 +351,9 @@ private Q_SLOTS:
             QDir().mkpath(QFileInfo(file).path());
             QVERIFY(!wanted || QFile(file).open(QIODevice::WriteOnly));
         }
-        QCOMPARE(documentationFile(prefix.filePath("bin"), sourceFile),
-                 installed ? installedFile : inSourceTree ? sourceFile : QString());
+        QCOMPARE(documentationFile(prefix.filePath("bin"), sourceFile), installed      ? installedFile
+                                                                        : inSourceTree ? sourceFile
+                                                                                       : QString());
 
         if (QTest::currentDataTag() != QLatin1String("run from the build tree"))
             return;
@@ -429,104 +426,104 @@ private Q_SLOTS:
         }
     }
 
-    // Assistive technology reads and sets each slider in the unit its row shows (range and step too);
-    // setting a value writes the field as dragging the slider to it does.
-    void slidersSpeakTheirUnit_data() {
-        // The controller's field (or the curve's exponent), minimum, maximum and step, the value set,
-        // the field's value then, and the text read back.
+    // A workspace or page is built when first shown: it shows the state the controller has by then, then
+    // follows every change of its field and of the enabling rule. Assistive technology reads and sets each
+    // slider in the unit its row shows (range and step too; a value between the steps is shown as it is,
+    // halves away from zero); setting a value writes the field as dragging the slider to it does.
+    void slidersFollowTheFieldAndSpeakTheirUnit_data() {
+        const auto resonance = Section::resonance, billiards = Section::billiards;
+        const auto controlled = ResonancePage::controlled;
+        // clang-format off
         rows<SliderRow>({
-            {"Intensità", {"controlled.intensity", "intensity", {0, 100, 1}, 70, 0.7, "70%"}},
-            {"Cadenza", {"controlled.pulseRate", "pulseRateHz", {1, 60, 1}, 42, 42, "42 imp/s"}},
-            {"Transizione between steps",
-             {"controlled.transition", "transitionMilliseconds", {0, 1000, 10}, 255, 260, "260 ms"}},
-            {"Durata beyond its range",
-             {"timed.duration", "durationMilliseconds", {20, 2000, 10}, 5000, 2000, "2000 ms"}},
-            {"curve exponent", {"billiards.exponent", "exponent", {0.25, 4, 0.05}, 2, 2, "2.00"}},
+            {"Intensità", {resonance, controlled, "controlled.intensity", "intensity", {0, 100, 1},
+                           {0.3, 70, 0.7}, {"30%", "70%"}, false}},
+            {"Cadenza", {resonance, controlled, "controlled.pulseRate", "pulseRateHz", {1, 60, 1},
+                         {30, 42, 42}, {"30 imp/s", "42 imp/s"}, false}},
+            {"Transizione between steps", {resonance, controlled, "controlled.transition",
+                                           "transitionMilliseconds", {0, 1000, 10}, {100, 255, 260},
+                                           {"100 ms", "260 ms"}, false}},
+            {"Durata beyond its range", {resonance, ResonancePage::timed, "timed.duration",
+                                         "durationMilliseconds", {20, 2000, 10}, {304.5, 5000, 2000},
+                                         {"305 ms", "2000 ms"}, false}},
+            {"gesture", {resonance, ResonancePage::gesture, "gesture.reactivity", "reactivity", {0, 100, 1},
+                         {0.25, 60, 0.6}, {"25%", "60%"}, false}},
+            {"impulses", {Section::impulses, controlled, "impulses.intensity", "intensity", {0, 100, 1},
+                          {0.1, 90, 0.9}, {"10%", "90%"}, false}},
+            {"curve cadence", {billiards, controlled, "billiards.curve.high.cadence", "highCadence",
+                               {1, 60, 1}, {30, 45, 45}, {"30 imp/s", "45 imp/s"}, true}},
+            {"curve exponent", {billiards, controlled, "billiards.exponent", "exponent", {0.25, 4, 0.05},
+                                {1.5, 2, 2}, {"1.50", "2.00"}, true}},
+            {"curve exponent in Italian", {billiards, controlled, "billiards.exponent", "exponent",
+                                           {0.25, 4, 0.05}, {1.5, 1.75, 1.75}, {"1,50", "1,75"}, true,
+                                           QLocale::Italian}},
         });
+        // clang-format on
     }
-    void slidersSpeakTheirUnit() {
+    void slidersFollowTheFieldAndSpeakTheirUnit() {
         QFETCH(SliderRow, row);
-        const auto &[slider, property, range, set, field, text] = row;
+        const auto &[section, page, name, property, range, values, texts, enabledWhileBusy, language] = row;
+        const double before = values[0], set = values[1], field = values[2];
+        const auto restore = qScopeGuard([previous = QLocale()] { QLocale::setDefault(previous); });
+        QLocale::setDefault(QLocale(language));
         Window w;
-        if (slider.startsWith("billiards")) { // a workspace is built when first shown
-            w.view.viewState()->setSelectedSection(Section::billiards);
-        } else if (slider.startsWith("timed")) {
-            w.view.viewState()->setResonancePage(ResonancePage::timed);
-        }
-        QCoreApplication::processEvents();
-        auto *parameter = w.view.findChild<ParameterSlider *>("tester." + slider);
-        UnitSlider *unitSlider = parameter ? parameter->slider() : w.find<UnitSlider>("tester." + slider);
         const auto fieldValue = [&] {
-            return property == "exponent" ? w.f.c().tensionCurve().exponent
-                                          : w.f.c().property(qPrintable(property)).toDouble();
+            const TensionCurve curve = w.f.c().tensionCurve();
+            return property == "exponent"      ? curve.exponent
+                   : property == "highCadence" ? curve.highCadence
+                                               : w.f.c().property(qPrintable(property)).toDouble();
         };
-        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(unitSlider);
-        QAccessibleValueInterface *values = accessible->valueInterface();
-        QCOMPARE(accessible->role(), QAccessible::Slider);
-        QCOMPARE((QList<double>{values->minimumValue().toDouble(), values->maximumValue().toDouble(),
-                                values->minimumStepSize().toDouble()}),
-                 range);
-        values->setCurrentValue(set);
-        QCOMPARE(fieldValue(), field);
-        QCOMPARE(accessible->text(QAccessible::Value), text);
-        QCOMPARE(values->currentValue().toDouble(), text.endsWith('%') ? field * 100 : field);
-        // A drag to the same position writes the same value.
-        const int position = unitSlider->value();
-        unitSlider->setValue(unitSlider->minimum() + (position == unitSlider->minimum()));
-        unitSlider->setSliderDown(true);
-        unitSlider->setSliderPosition(position);
-        unitSlider->setSliderDown(false);
-        QCOMPARE(fieldValue(), field);
-    }
-
-    // A workspace or page is built when first shown: it shows the state the controller has by then,
-    // then follows every change of its field and of the enabling rule (a row refreshes only then).
-    void lateWorkspacesShowTheCurrentState_data() {
-        // The row, the controller's property (or the curve's highCadence), two values and their texts,
-        // and whether the row stays enabled while a request is out.
-        rows<LateRow>({
-            {"timed", {Section::resonance, ResonancePage::timed, "timed.intensity", "intensity", {0.3, 0.42},
-                       {"30%", "42%"}, false}},
-            {"gesture", {Section::resonance, ResonancePage::gesture, "gesture.reactivity", "reactivity",
-                         {0.25, 0.6}, {"25%", "60%"}, false}},
-            {"impulses", {Section::impulses, ResonancePage::controlled, "impulses.intensity", "intensity",
-                          {0.1, 0.9}, {"10%", "90%"}, false}},
-            {"billiards", {Section::billiards, ResonancePage::controlled, "billiards.curve.high.cadence",
-                           "highCadence", {30, 45}, {"30 imp/s", "45 imp/s"}, true}},
-        });
-    }
-    void lateWorkspacesShowTheCurrentState() {
-        QFETCH(LateRow, row);
-        const auto &[section, page, name, field, values, texts, enabledWhileBusy] = row;
-        Window w;
-        const auto set = [&](double value) {
-            if (field == "highCadence") {
-                TensionCurve curve = w.f.c().tensionCurve();
-                curve.highCadence = value;
+        const auto setField = [&](double value) {
+            TensionCurve curve = w.f.c().tensionCurve();
+            if (property == "exponent" || property == "highCadence") {
+                (property == "exponent" ? curve.exponent : curve.highCadence) = value;
                 w.f.c().setTensionCurve(curve);
             } else {
-                w.f.c().setProperty(qPrintable(field), value);
+                w.f.c().setProperty(qPrintable(property), value);
             }
         };
-        set(values[0]);
-        w.f.c().verifyConnection(); // a request in flight while the workspace is built
-        QVERIFY(!w.view.findChild<ParameterSlider *>("tester." + name));
+        setField(before);
+        w.f.c().verifyConnection(); // a request in flight while the page is built
+        QVERIFY(name.startsWith("controlled") || !w.view.findChild<QWidget *>("tester." + name));
         w.view.viewState()->setSelectedSection(section);
         w.view.viewState()->setResonancePage(page);
         QCoreApplication::processEvents();
         if (section == Section::billiards) {
             w.click("tester.billiards.curve");
         }
-        auto *shown = w.find<ParameterSlider>("tester." + name);
-        auto *text = shown->findChild<QLabel *>("value");
-        QVERIFY(shown->isVisibleTo(&w.view));
-        QCOMPARE(text->text(), texts[0]);
-        QCOMPARE(shown->slider()->isEnabled(), enabledWhileBusy);
+        auto *parameter = w.view.findChild<ParameterSlider *>("tester." + name);
+        UnitSlider *slider = parameter ? parameter->slider() : w.find<UnitSlider>("tester." + name);
+        auto *label =
+            parameter ? parameter->findChild<QLabel *>("value") : w.find<QLabel>("tester." + name + ".value");
+        QVERIFY(slider->isVisibleTo(&w.view));
+        QCOMPARE(label->text(), texts[0]);
+        QCOMPARE(slider->isEnabled(), enabledWhileBusy);
         w.reply();
-        QVERIFY(shown->slider()->isEnabled());
-        set(values[1]);
-        QCOMPARE(text->text(), texts[1]);
-        QCOMPARE(shown->slider()->shownText(), texts[1]);
+        QVERIFY(slider->isEnabled());
+
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(slider);
+        QAccessibleValueInterface *value = accessible->valueInterface();
+        QCOMPARE(accessible->role(), QAccessible::Slider);
+        QCOMPARE((QList<double>{value->minimumValue().toDouble(), value->maximumValue().toDouble(),
+                                value->minimumStepSize().toDouble()}),
+                 range);
+        value->setCurrentValue(set);
+        QCOMPARE(fieldValue(), field);
+        QCOMPARE(accessible->text(QAccessible::Value), texts[1]);
+        QCOMPARE(label->text(), texts[1]);
+        QCOMPARE(value->currentValue().toDouble(), texts[1].endsWith('%') ? field * 100 : field);
+        // A drag to the same position writes the same value.
+        const int position = slider->value();
+        slider->setValue(slider->minimum() + (position == slider->minimum()));
+        slider->setSliderDown(true);
+        slider->setSliderPosition(position);
+        slider->setSliderDown(false);
+        QCOMPARE(fieldValue(), field);
+        // Disabled or not, the row follows the field.
+        w.f.c().verifyConnection();
+        setField(before);
+        QCOMPARE(slider->isEnabled(), enabledWhileBusy);
+        QCOMPARE(label->text(), texts[0]);
+        QCOMPARE(slider->shownText(), texts[0]);
     }
 
     // Every stop of the Tab order has a name and says what it is, and Tab follows the reading order:
@@ -759,38 +756,6 @@ private Q_SLOTS:
     }
 
     // --- Building blocks ---------------------------------------------------------------------
-
-    // The shown value: whole numbers, halves away from zero, no grouping.
-    void numberRowSnapsToItsStepAndFollowsItsRule() {
-        ControllerFixture f;
-        bool enabled = true;
-        std::unique_ptr<ParameterSlider> row(
-            numberSlider(&f.c(), QStringLiteral("Durata"), &TesterController::durationMilliseconds,
-                         &TesterController::setDurationMilliseconds, 20, 2000, 10, QStringLiteral("ms"),
-                         [&] { return enabled; }));
-        QSlider *slider = row->slider();
-        const auto shown = [&] { return row->findChild<QLabel *>("value")->text(); };
-        QCOMPARE(shown(), "300 ms");
-        QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(f.c().durationMilliseconds(), 310.0);
-        QTest::keyClick(slider, Qt::Key_Home);
-        QCOMPARE(f.c().durationMilliseconds(), 20.0);
-
-        // A value between the steps is shown as it is, the slider at the nearest step.
-        f.c().setDurationMilliseconds(304.5);
-        QCOMPARE(shown(), "305 ms");
-        QCOMPARE(slider->value(), 28);
-        QCOMPARE(f.c().durationMilliseconds(), 304.5);
-
-        // Disabled, the row takes no input but still follows the field.
-        enabled = false;
-        row->refresh();
-        QVERIFY(!slider->isEnabled());
-        QTest::keyClick(slider, Qt::Key_Right);
-        QCOMPARE(f.c().durationMilliseconds(), 304.5);
-        f.c().setDurationMilliseconds(420);
-        QCOMPARE(shown(), "420 ms");
-    }
 
     void noteWrapsInsteadOfCutting() {
         std::unique_ptr<QLabel> label(note(QStringLiteral("Una nota lunga che non entra in una sola riga: "
