@@ -1,8 +1,6 @@
-// The window: sidebar, connection bar, heading badge, request log, footer and the
-// foreground handling, driven through its widgets; its building blocks: slider rows
-// and notes (when the percentage rows are enabled shows in the workspaces' tests);
-// the termination handshake on virtual time (the window's close, Ctrl+Q and the signals reach it
-// in the real tester: test_e2e_quit_paths).
+// The window, driven through its widgets and its accessibility interface: sidebar, connection bar, badge,
+// request log, pages and their slider rows, focus order, fonts and contrast; the termination handshake on
+// virtual time (the close, Ctrl+Q and the signals reach it in the real tester: test_e2e).
 
 #include "api/CurlCommand.h"
 #include "app/TerminationHandshake.h"
@@ -11,7 +9,6 @@
 #include "ui/BuildingBlocks.h"
 #include "ui/Documentation.h"
 #include "ui/IconLabel.h"
-#include "ui/SectionRow.h"
 #include "ui/TesterPalette.h"
 #include "ui/TesterView.h"
 #include "ui/pads/GesturePad.h"
@@ -23,15 +20,12 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPixmapCache>
-#include <QSlider>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextLayout>
 #include <QtTest>
 
-#include <QScopeGuard>
-
 #include <cmath>
-#include <functional>
 
 using vibrelle::testing::ControllerFixture;
 using vibrelle::testing::rows;
@@ -233,7 +227,7 @@ private Q_SLOTS:
         QCOMPARE(reached, lines);
 
         // The note, the stop, the failed impulse: what each menu offers, and what its first item copies.
-        const auto copied = [](const std::function<void()> &open) -> QString {
+        const auto copied = [](const auto &open) -> QString {
             open();
             auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
             if (!menu) {
@@ -331,33 +325,22 @@ private Q_SLOTS:
         }
     }
 
-    // "API & Docs" opens the API reference that ships with the tester as a file: installed beside
-    // the program, else the source tree's copy; without either the link is off.
-    void theReferenceOpensAsAFile_data() {
-        QTest::addColumn<bool>("installed");
-        QTest::addColumn<bool>("inSourceTree");
-        QTest::newRow("installed") << true << false;
-        QTest::newRow("installed and in the source tree") << true << true;
-        QTest::newRow("run from the build tree") << false << true;
-        QTest::newRow("neither") << false << false;
-    }
+    // "API & Docs" opens the API reference that ships with the tester as a file: installed beside the
+    // program, else the source tree's copy (as for this test); without either the link is off.
     void theReferenceOpensAsAFile() {
-        QFETCH(bool, installed);
-        QFETCH(bool, inSourceTree);
-        QTemporaryDir prefix;
-        const QString installedFile = prefix.filePath("share/doc/vibrelle-api-tester/api.html");
-        const QString sourceFile = prefix.filePath("src/docs/api.html");
-        for (const auto &[wanted, file] : {std::pair{installed, installedFile}, {inSourceTree, sourceFile}}) {
-            QDir().mkpath(QFileInfo(file).path());
-            QVERIFY(!wanted || QFile(file).open(QIODevice::WriteOnly));
+        for (const auto &[installed, inSourceTree] :
+             {std::pair{true, false}, {true, true}, {false, true}, {false, false}}) {
+            QTemporaryDir prefix;
+            const QString installedFile = prefix.filePath("share/doc/vibrelle-api-tester/api.html");
+            const QString sourceFile = prefix.filePath("src/docs/api.html");
+            for (const auto &[wanted, file] :
+                 {std::pair{installed, installedFile}, {inSourceTree, sourceFile}}) {
+                QDir().mkpath(QFileInfo(file).path());
+                QVERIFY(!wanted || QFile(file).open(QIODevice::WriteOnly));
+            }
+            const QString expected = installed ? installedFile : inSourceTree ? sourceFile : QString();
+            QCOMPARE(documentationFile(prefix.filePath("bin"), sourceFile), expected);
         }
-        QCOMPARE(documentationFile(prefix.filePath("bin"), sourceFile), installed      ? installedFile
-                                                                        : inSourceTree ? sourceFile
-                                                                                       : QString());
-
-        if (QTest::currentDataTag() != QLatin1String("run from the build tree"))
-            return;
-        // As this test does: the link opens the source tree's copy.
         Browser browser;
         QDesktopServices::setUrlHandler("file", &browser, "open");
         const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
@@ -699,39 +682,37 @@ private Q_SLOTS:
 
     // --- Termination handshake ---------------------------------------------------------------
 
-    // The answer comes on a later turn of the event loop, never inside the request, and once.
-    void idleQuitAnswersOnTheNextTurn() {
-        Handshake h(false);
+    // The answer comes on a later turn of the event loop, never inside the request or the stop's reply,
+    // and once: idle on the next turn; with an effect running after the stop's reply or at the 2.5 s
+    // fallback, whichever comes first (a late reply finds the request answered).
+    void quitWaitsForTheStopOrTheFallback_data() {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<double>("reply"); // seconds until the stop's reply
+        QTest::newRow("idle") << false << 0.0;
+        QTest::newRow("stop answered") << true << 1.0;
+        QTest::newRow("stalled service") << true << 4.0;
+    }
+    void quitWaitsForTheStopOrTheFallback() {
+        QFETCH(bool, running);
+        QFETCH(double, reply);
+        Handshake h(running);
         QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
         QCOMPARE(h.terminations, 0);
-        QVERIFY(h.f.transport->sent().isEmpty());
+        QCOMPARE(h.f.transport->paths(), running ? QStringList{"/v1/stop"} : QStringList());
+        if (running) {
+            QCOMPARE(h.f.c().entries().first().text, "Stop automatico: chiusura del tester");
+            QCOMPARE(h.after(std::min(reply, 2.49)), 0);
+            QCOMPARE(h.after(0.01), reply > 2.5 ? 1 : 0);
+            h.f.transport->replyOk();
+            QCOMPARE(h.terminations, reply > 2.5 ? 1 : 0);
+        }
         QCOMPARE(h.after(), 1);
         QVERIFY(!h.handshake.awaitingTermination());
         QCOMPARE(h.after(3.0), 1);
     }
 
-    void runningEffectQuitsAfterTheStopReply() {
-        Handshake h(true);
-        QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
-        QCOMPARE(h.f.transport->paths(), QStringList{"/v1/stop"});
-        QCOMPARE(h.f.c().entries().first().text, "Stop automatico: chiusura del tester");
-        QCOMPARE(h.after(1.0), 0);
-        h.f.transport->replyOk();
-        QCOMPARE(h.terminations, 0);
-        QCOMPARE(h.after(), 1);
-        QCOMPARE(h.after(3.0), 1);
-    }
-
-    void stalledServiceQuitsAtTheFallback() {
-        Handshake h(true);
-        h.handshake.requestTermination();
-        QCOMPARE(h.after(2.49), 0);
-        QCOMPARE(h.after(0.01), 1);
-        h.f.transport->replyOk(); // the late reply finds the request answered
-        QCOMPARE(h.after(), 1);
-    }
-
-    void secondRequestQuitsAtOnce() {
+    // A second request while the first waits, no controller, or one that has gone: the answer is "now".
+    void quitsAtOnce() {
         Handshake h(true);
         h.handshake.quit();
         QCOMPARE(h.terminations, 0);
@@ -739,10 +720,7 @@ private Q_SLOTS:
         QCOMPARE(h.terminations, 1);
         h.f.transport->replyOk();
         QCOMPARE(h.after(3.0), 1);
-    }
 
-    // No controller, or one that has gone: the answer is "now".
-    void withoutControllerQuitsAtOnce() {
         ControllerFixture f;
         int terminations = 0;
         TerminationHandshake handshake(f.clock, [&terminations] { ++terminations; });
@@ -754,8 +732,6 @@ private Q_SLOTS:
         f.controller.reset();
         QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
     }
-
-    // --- Building blocks ---------------------------------------------------------------------
 
     void noteWrapsInsteadOfCutting() {
         std::unique_ptr<QLabel> label(note(QStringLiteral("Una nota lunga che non entra in una sola riga: "
