@@ -33,16 +33,10 @@ class SimViewTest : public QObject {
     }
 
 private Q_SLOTS:
-    void init() {
-        m_now = 0;
-        m_faults = {};
-        m_track = PlayTrack(2000);
+    void followsTheTimeline() {
         m_view = std::make_unique<SimView>(
             SimView::Source{&m_track, [this] { return m_now; }, [this] { return m_faults; }, 59723, 0});
         m_view->show();
-    }
-
-    void followsTheTimeline() {
         QCOMPARE(m_view->windowTitle(), QStringLiteral("Vibrelle · servizio simulato"));
         QCOMPARE(text("sim.effect"), QStringLiteral("Nessun effetto"));
         QVERIFY(!m_view->animating());
@@ -87,17 +81,15 @@ private Q_SLOTS:
         QCOMPARE(shown("sim.param.style"), QStringLiteral("Morbido"));
         QCOMPARE(shown("sim.param.pulseRateHz"), QString()); // rows of the resonance are gone
         QCOMPARE(m_view->leaseReading().second, QStringLiteral("nessun effetto in corso"));
-    }
 
-    void showsTheFaultsInForce() {
         QCOMPARE(text("sim.faults"), QStringLiteral("Nessuno"));
         m_faults = {QJsonObject{{"path", "/v1/stop"}, {"status", 503}, {"error", "busy"}, {"times", 2}},
                     QJsonObject{{"path", "/v1/heartbeat"}, {"stall", "never"}}};
-        at(100, "faults", {{"faults", m_faults}});
+        at(9600, "faults", {{"faults", m_faults}});
         QCOMPARE(text("sim.faults"),
                  QStringLiteral("/v1/stop · 503 «busy», ancora 2 volte\n/v1/heartbeat · non risponde mai"));
         m_faults.removeFirst(); // used up by a request
-        at(200, "request", {{"path", "/v1/stop"}, {"status", 503}, {"fault", "status"}});
+        at(9700, "request", {{"path", "/v1/stop"}, {"status", 503}, {"fault", "status"}});
         QCOMPARE(text("sim.faults"), QStringLiteral("/v1/heartbeat · non risponde mai"));
     }
 };
