@@ -26,9 +26,8 @@
 
 #include <cmath>
 
-using vibrelle::testing::ControllerFixture;
-using vibrelle::testing::rows;
 using namespace vibrelle;
+using namespace vibrelle::testing;
 using namespace vibrelle::ui;
 using Reply = vibrelle::TerminationHandshake::Reply;
 
@@ -155,7 +154,6 @@ private Q_SLOTS:
         QVERIFY(w.f.c().status() != before);
         QCOMPARE(status->text(), w.f.c().status());
         w.f.c().setAddress("http://127.0.0.1:59723");
-
         // The badge shows any resonance, in whichever section is shown. The disabled address field takes no
         // text from anywhere.
         w.f.c().controlledResonance();
@@ -177,7 +175,6 @@ private Q_SLOTS:
         w.reply();
         w.f.c().stop();
         w.reply();
-
         // "Ferma tutto" and Esc anywhere in the window (even in the address field, even idle) stop all;
         // losing the foreground ends a cue interaction and stops what runs, and only that.
         QVERIFY(QTest::qWaitForWindowActive(w.view.get()));
@@ -208,7 +205,6 @@ private Q_SLOTS:
         w.reply();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
-
         // Closing the window while the gesture pad is held ends the gesture with a stop; the change the
         // controller then publishes must not reach the half-destroyed window (Qt asserts in debug builds).
         w.view->viewState()->setSelectedSection(Section::resonance);
@@ -249,11 +245,10 @@ private Q_SLOTS:
         QVERIFY(!placeholder->isVisibleTo(w.view.get()));
         QList<QLabel *> lines = w.view->findChildren<QLabel *>("tester.log.entry");
         lines.removeIf([&](QLabel *line) { return !line->isVisibleTo(w.view.get()); });
-        const auto &entries = w.f.c().entries();
         QCOMPARE(lines.size(), 4);
         const QColor red = TesterPalette::failure(w.view->palette());
         for (int i = 0; i < 4; ++i) {
-            QCOMPARE(lines.at(i)->text(), entries.at(i).text);
+            QCOMPARE(lines.at(i)->text(), w.f.c().entries().at(i).text);
             QCOMPARE(lines.at(i)->palette().color(QPalette::WindowText) == red, i >= 2);
             QVERIFY(i == 0 || lines.at(i - 1)->y() < lines.at(i)->y());
             QVERIFY(lines.at(i)->textInteractionFlags() & Qt::TextSelectableByMouse);
@@ -266,7 +261,6 @@ private Q_SLOTS:
             reached.prepend(qobject_cast<QLabel *>(QApplication::focusWidget()));
         }
         QCOMPARE(reached, lines);
-
         // The note, the stop, the failed impulse: what each menu offers, and what its first item copies.
         const auto copied = [](const auto &open) -> QString {
             open();
