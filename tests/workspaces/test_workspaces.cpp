@@ -86,7 +86,6 @@ struct WorkspaceHost {
 
 const QString idleTitle = QStringLiteral("Premi e trascina qui");
 const QString draggingTitle = QStringLiteral("Trascina · rilascia per fermare");
-const QString continuousTitle = QStringLiteral("Gesto continuo attivo");
 
 // The gesture page, its pad and the continuous-gesture button. With `keys`, Space on the focused pad stands
 // for the pointer: its press, auto-repeat and release for the press, move and release.
@@ -145,12 +144,6 @@ struct Table {
             host.reply();
         }
         host.settle(then);
-    }
-    // Press, confirmed start, a pull of 110 to the left: half charge.
-    void halfPull() {
-        QTest::mousePress(pad, Qt::LeftButton, {}, pointer);
-        answerAll();
-        pull(-110);
     }
 };
 
@@ -407,7 +400,7 @@ private Q_SLOTS:
         QTest::mouseClick(page.button, Qt::LeftButton);
         QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
         QCOMPARE(page.button->text(), "Ferma gesto");
-        QCOMPARE(page.pad->texts().title, continuousTitle);
+        QCOMPARE(page.pad->texts().title, "Gesto continuo attivo");
         QCOMPARE(page.pad->texts().subtitle, "Muovi il dito e modifica i cursori.");
         host.reply();
         QCOMPARE(host.enabled({"tester.gesture.continuous", "tester.gesture.fineness",
@@ -524,7 +517,9 @@ private Q_SLOTS:
         QVERIFY(!host.find("tester.billiards.curve.content")->isVisible());
         QTest::mouseClick(hold->segment(1), Qt::LeftButton);
         QCOMPARE(host.controller().holdBehavior(), HoldBehavior::pause);
-        table.halfPull();
+        QTest::mousePress(table.pad, Qt::LeftButton, {}, table.pointer);
+        table.answerAll();
+        table.pull(-110); // half charge
         table.answerAll(throttle);
         table.answerAll();
         QVERIFY(!host.controller().controlsEnabled());
