@@ -95,9 +95,8 @@ struct Handshake {
     }
 };
 
-// A slider row on its page: the controller's field (or the curve's exponent or highCadence); minimum, maximum
-// and step as assistive technology reads them; the field's value when the page is first shown, a value set
-// through the accessibility interface and the field's value then; the texts shown for both.
+// A slider row: its page, the controller's field (or the curve's), the accessible minimum, maximum and step;
+// the field when the page is built, the value set by assistive technology, the field then; both texts.
 struct SliderRow {
     Section section;
     ResonancePage page;
@@ -124,8 +123,7 @@ class TesterViewTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // While a request or an effect is out, only the current section stays reachable; the connection bar edits
-    // the controller's address, verifies it and reports back.
+    // While a request or an effect is out, only the current section stays reachable.
     void windowFollowsTheController() {
         Window w;
         // The style's pixmaps of drawn control states are bounded (a long session stays flat).
@@ -220,9 +218,8 @@ private Q_SLOTS:
         QVERIFY(!w.f.c().gestureWanted());
     }
 
-    // The log shows a placeholder, then its lines newest first, failed ones in red. Tab reaches every line;
-    // its context menu opens from the Menu key, Shift+F10 or a right click, and copies the line or, for a
-    // request, a curl command that repeats it.
+    // The log: a placeholder, then its lines newest first, failed ones red, each a Tab stop whose menu (Menu
+    // key, Shift+F10, right click) copies the line or, for a request, a curl command that repeats it.
     void logLinesShowAndCopy() {
         Window w(false); // the status request is still out: the log is empty
         auto *toggle = w.find("tester.log.toggle");
@@ -291,8 +288,7 @@ private Q_SLOTS:
         QVERIFY(w.find("tester.log")->isHidden());
     }
 
-    // The status line keeps to two lines: a longer service message ends in "…", whole in the tooltip and the
-    // accessible name.
+    // A longer service message ends in "…", whole in the tooltip and the accessible name.
     void statusLineKeepsToTwoLines_data() {
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("cut");
@@ -325,8 +321,7 @@ private Q_SLOTS:
         }
     }
 
-    // "API & Docs" opens the API reference that ships with the tester as a file: installed beside the
-    // program, else the source tree's copy (as for this test); without either the link is off.
+    // The reference installed beside the program, else the source tree's copy (as for this test), else none.
     void theReferenceOpensAsAFile() {
         for (const auto &[installed, inSourceTree] :
              {std::pair{true, false}, {true, true}, {false, true}, {false, false}}) {
@@ -352,9 +347,8 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(documentationFile()).fileName(), "api.html");
     }
 
-    // Whichever way a page tab is chosen (click, Space or Return, the arrow keys in a picker, the accessible
-    // press action), its page is shown and it is the one selected tab of its list; nothing is sent. While
-    // switching is locked, a tab refuses the action as it refuses the click.
+    // Every way of choosing a tab shows its page alone and sends nothing; while switching is locked, none
+    // does.
     void pageTabsChooseThePageByEveryPath() {
         Window w;
         QVERIFY(QTest::qWaitForWindowActive(w.view.get()));
@@ -409,10 +403,8 @@ private Q_SLOTS:
         }
     }
 
-    // A workspace or page is built when first shown: it shows the state the controller has by then, then
-    // follows every change of its field and of the enabling rule. Assistive technology reads and sets each
-    // slider in the unit its row shows (range and step too; a value between the steps is shown as it is,
-    // halves away from zero); setting a value writes the field as dragging the slider to it does.
+    // A page built late shows the controller's state and then follows its field and enabling rule; assistive
+    // technology reads and sets each slider in the unit its row shows, as a drag to that value writes it.
     void slidersFollowTheFieldAndSpeakTheirUnit_data() {
         const auto resonance = Section::resonance, billiards = Section::billiards;
         const auto controlled = ResonancePage::controlled;
@@ -509,8 +501,7 @@ private Q_SLOTS:
         QCOMPARE(slider->shownText(), texts[0]);
     }
 
-    // Every stop of the Tab order has a name and says what it is, and Tab follows the reading order: sidebar,
-    // connection bar, workspace (top to bottom, a column before the one to its right), log, footer.
+    // Reading order: sidebar, connection bar, workspace (top to bottom, left column first), log, footer.
     void focusStopsAreNamedInReadingOrder_data() {
         QTest::addColumn<Section>("section");
         QTest::addColumn<ResonancePage>("page");
@@ -561,9 +552,8 @@ private Q_SLOTS:
         }
     }
 
-    // Every text is sized relative to the application's font: with 24 pt instead of 10 pt, every font of the
-    // window is 2.4 times as large, whether the window was built before or after the change, and at its
-    // minimum size nothing outside the scrolling workspace is cut short.
+    // With 24 pt instead of 10 pt every font of the window, built before or after the change, is 2.4 times as
+    // large, and at its minimum size nothing outside the scrolling workspace is cut short.
     void textFollowsTheApplicationFont() {
         const auto restore = qScopeGuard([font = QApplication::font()] { QApplication::setFont(font); });
         const auto setPoints = [](double points) {
@@ -601,8 +591,7 @@ private Q_SLOTS:
         }
     }
 
-    // A disabled segment or card keeps its text at least as legible as the platform's own disabled text in
-    // the same palette, light and dark: no pixel contrasts less with its background.
+    // No pixel of a disabled segment or card contrasts less with its background than the platform's own.
     void disabledTextStaysLegible_data() {
         QTest::addColumn<bool>("dark");
         QTest::addColumn<QString>("control");
@@ -660,9 +649,8 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 < %2").arg(strongest).arg(platform)));
     }
 
-    // The answer comes on a later turn of the event loop, never inside the request or the stop's reply, and
-    // once: idle on the next turn; with an effect running after the stop's reply or at the 2.5 s fallback,
-    // whichever comes first (a late reply finds the request answered).
+    // The answer comes once, on a later turn of the event loop: idle on the next turn, with an effect running
+    // after the stop's reply or at the 2.5 s fallback, whichever comes first.
     void quitWaitsForTheStopOrTheFallback_data() {
         QTest::addColumn<bool>("running");
         QTest::addColumn<double>("reply"); // seconds until the stop's reply

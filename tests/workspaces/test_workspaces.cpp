@@ -1,6 +1,5 @@
-// The pads' pure shape functions; then each section's workspace in a window of its own, on a controller on
-// virtual time behind a scripted transport, driven by simulated pointer and keyboard input: the impulse
-// cards, the resonance pages and the gesture pad, the billiards table and its card.
+// The pads' shape functions; then each section's workspace in a window of its own, on a controller on virtual
+// time behind a scripted transport, driven by pointer and keys: cards, resonance pages and pads, the table.
 
 #include "support/ControllerFixture.h"
 #include "support/NamedWidget.h"
@@ -33,8 +32,7 @@ namespace {
 
 constexpr double throttle = 0.06; // lets the pause/resume/update throttle (0.05 s) fire
 
-// One section's workspace in a window of its own, on a controller with virtual time and a scripted transport.
-// Esc stops everything, as the tester window binds it.
+// One section's workspace in a window of its own; Esc stops everything, as the tester window binds it.
 struct WorkspaceHost {
     ControllerFixture fixture;
     ui::ViewState viewState;
@@ -233,8 +231,7 @@ private Q_SLOTS:
         QCOMPARE(g.sights, sights);
     }
 
-    // Only the rounded card is its hit area, not the corners outside it; each card sends its own style at the
-    // current intensity, by pointer or keyboard. A request, or a sequence until its end, locks them all.
+    // The corners outside a rounded card do not press it. A request, or a sequence until its end, locks all.
     void impulseCards() {
         WorkspaceHost host(Section::impulses);
         host.controller().setIntensity(0.25);
@@ -332,9 +329,8 @@ private Q_SLOTS:
         QCOMPARE(state(), "00101111 Pausa");
     }
 
-    // A press starts the gesture, its release stops it once the start is answered; a lost release (a move
-    // with no button held; for the key, the focus moving away) or leaving the page ends the drag too. The pad
-    // is a button that can be held; its accessible press is a tap.
+    // A press starts the gesture, its release (or a lost one, or leaving the page) stops it once the start is
+    // answered. The pad is a button that can be held; its accessible press is a tap.
     void gesturePadDrags_data() {
         QTest::addColumn<bool>("keys");
         QTest::newRow("pointer") << false;
@@ -392,8 +388,7 @@ private Q_SLOTS:
         QVERIFY(!host.controller().gestureWanted());
     }
 
-    // The continuous gesture leaves the sliders live, ignores the pad, keeps its lease and ends on the
-    // button; another resonance locks the button until its stop has completed.
+    // The continuous gesture leaves the sliders live, ignores the pad and keeps its lease.
     void continuousGestureButton() {
         GesturePage page;
         WorkspaceHost &host = page.host;
@@ -425,11 +420,8 @@ private Q_SLOTS:
         QVERIFY(page.button->isEnabled());
     }
 
-    // The pad turns the pull into the charge and the curve's values; the drag ends by a release, by Esc (the
-    // stop-all: the rest of the drag drives nothing) or by a release the pad never saw (a move with no button
-    // held). Only a charged release fires the shot. From the keyboard (`keys`, the first key begins the pull)
-    // the same operations run: Left pulls 10 points, Shift+Left 40, Right eases back 10; Space or Return
-    // shoots; Esc or moving the focus away cancels the shot.
+    // Only a charged release shoots; Esc cancels (the rest of the drag drives nothing). Keys: Left pulls 10
+    // points, Shift+Left 40, Right eases back 10; Space or Return shoots; Esc or losing the focus cancels.
     void pullThenEnd_data() {
         rows<Pull>({
             {"half pull shoots", {-110, "", true, "release", 0.5, true}},
@@ -506,10 +498,7 @@ private Q_SLOTS:
         QCOMPARE(box->isChecked(), !releaseImpulse);
     }
 
-    // The card stays usable during a pull: each curve row writes its own field and the edit reaches the
-    // running resonance; with "Pausa da fermo" a resting finger pauses, and the hint says so once the service
-    // confirms. Rows and picker follow the controller. After the stop for a lost foreground has completed,
-    // the next movement of the same drag begins a new cue drag.
+    // With "Pausa da fermo" a resting finger pauses; after a foreground stop the same drag begins anew.
     void cardDuringAPullAndAfterTheForegroundStop() {
         Table table;
         WorkspaceHost &host = table.host;
