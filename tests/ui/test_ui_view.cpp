@@ -159,7 +159,6 @@ private Q_SLOTS:
         QCOMPARE(w.summary(), "001001 Connesso In corso/waveform");
         w.accessible("tester.address")->editableTextInterface()->replaceText(0, 5, "https");
         QCOMPARE(address->text(), "http://127.0.0.1:59723");
-        QCOMPARE(w.f.c().address(), "http://127.0.0.1:59723");
         w.f.c().togglePause();
         w.f.advance(0.1);
         w.reply({{"paused", true}});
@@ -226,7 +225,6 @@ private Q_SLOTS:
         QVERIFY(!w.view->findChild<QWidget *>("tester.log")); // built when first shown
         QCOMPARE(toggle->accessibleName(), "Mostra registro richieste");
         w.click("tester.log.toggle");
-        QVERIFY(!w.find("tester.log")->isHidden());
         QCOMPARE(toggle->accessibleName(), "Nascondi registro richieste");
         auto *placeholder = w.find<QLabel>("tester.log.placeholder");
         QVERIFY(placeholder->isVisibleTo(w.view.get()));
