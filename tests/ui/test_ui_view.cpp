@@ -439,20 +439,16 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([previous = QLocale()] { QLocale::setDefault(previous); });
         QLocale::setDefault(QLocale(language));
         Window w;
+        const bool inCurve = section == Section::billiards;
+        const auto curveField = property == "exponent" ? &TensionCurve::exponent : &TensionCurve::highCadence;
         const auto fieldValue = [&] {
-            const TensionCurve curve = w.f.c().tensionCurve();
-            return property == "exponent"      ? curve.exponent
-                   : property == "highCadence" ? curve.highCadence
-                                               : w.f.c().property(qPrintable(property)).toDouble();
+            return inCurve ? w.f.c().tensionCurve().*curveField
+                           : w.f.c().property(qPrintable(property)).toDouble();
         };
         const auto setField = [&](double value) {
             TensionCurve curve = w.f.c().tensionCurve();
-            if (property == "exponent" || property == "highCadence") {
-                (property == "exponent" ? curve.exponent : curve.highCadence) = value;
-                w.f.c().setTensionCurve(curve);
-            } else {
-                w.f.c().setProperty(qPrintable(property), value);
-            }
+            curve.*curveField = value;
+            inCurve ? w.f.c().setTensionCurve(curve) : void(w.f.c().setProperty(qPrintable(property), value));
         };
         setField(before);
         w.f.c().verifyConnection(); // a request in flight while the page is built
