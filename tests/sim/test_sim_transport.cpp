@@ -492,20 +492,19 @@ private Q_SLOTS:
     void invalidFaultsAreRefusedWhole_data() {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("field");
-        QTest::newRow("not JSON") << QByteArray("{") << "body";
-        QTest::newRow("unknown member")
-            << QByteArray(R"({"path":"/v1/stop","status":503,"delay":1})") << "delay";
-        QTest::newRow("two actions") << QByteArray(R"({"path":"/v1/stop","status":503,"close":true})")
-                                     << "path";
-        QTest::newRow("status without path") << QByteArray(R"({"status":503})") << "path";
-        QTest::newRow("control path") << QByteArray(R"({"path":"/_sim/stats","close":true})") << "path";
-        QTest::newRow("bad stall") << QByteArray(R"({"path":"/v1/stop","stall":"sometimes"})") << "stall";
-        QTest::newRow("redirect status")
-            << QByteArray("{\"path\":\"/v1/stop\",\"redirect\":\"http://x/\",\"status\":200}") << "status";
-        QTest::newRow("status out of range") << QByteArray(R"({"path":"/v1/stop","status":99})") << "status";
-        QTest::newRow("negative latency") << QByteArray(R"({"latencyMs":-5})") << "latencyMs";
-        QTest::newRow("bad second of two")
-            << QByteArray(R"([{"path":"/v1/stop","close":true},{"path":"/v1/x"}])") << "[1].path";
+        const auto row = [](const char *name, const QByteArray &body, const char *field) {
+            QTest::newRow(name) << body << QString(field);
+        };
+        row("not JSON", "{", "body");
+        row("unknown member", R"({"path":"/v1/stop","status":503,"delay":1})", "delay");
+        row("two actions", R"({"path":"/v1/stop","status":503,"close":true})", "path");
+        row("status without path", R"({"status":503})", "path");
+        row("control path", R"({"path":"/_sim/stats","close":true})", "path");
+        row("bad stall", R"({"path":"/v1/stop","stall":"sometimes"})", "stall");
+        row("redirect status", "{\"path\":\"/v1/stop\",\"redirect\":\"http://x/\",\"status\":200}", "status");
+        row("status out of range", R"({"path":"/v1/stop","status":99})", "status");
+        row("negative latency", R"({"latencyMs":-5})", "latencyMs");
+        row("bad second of two", R"([{"path":"/v1/stop","close":true},{"path":"/v1/x"}])", "[1].path");
     }
 
     void invalidFaultsAreRefusedWhole() {
@@ -521,22 +520,22 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("error"); // how standard error starts
-        QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray();
-        QTest::newRow("unknown option") << QStringList{"--verbose"} << 2 << QByteArray("vibrelle-sim: ");
-        QTest::newRow("port out of range")
-            << QStringList{"--port", "70000"} << 2 << QByteArray("vibrelle-sim: ");
-        QTest::newRow("lease not a number")
-            << QStringList{"--lease-ms=soon"} << 2 << QByteArray("vibrelle-sim: ");
-        QTest::newRow("missing value") << QStringList{"--latency-ms"} << 2 << QByteArray("vibrelle-sim: ");
-        QTest::newRow("quiet and json")
-            << QStringList{"--quiet", "--json"} << 2 << QByteArray("vibrelle-sim: ");
-        QTest::newRow("window without a display")
-            << QStringList{"--view"} << 2 << QByteArray("vibrelle-sim: --view: ");
-        QTest::newRow("unwritable sound file") << QStringList{"--audio-file", "/nonexistent/x.wav"} << 2
-                                               << QByteArray("vibrelle-sim: --audio-file: cannot write");
-        QTest::newRow("busy port") << QStringList{"--port", QString::number(m_sim.port())} << 1
-                                   << "vibrelle-sim: cannot listen on 127.0.0.1:" +
-                                          QByteArray::number(m_sim.port());
+        const auto row = [](const char *name, const QStringList &arguments, int exitCode,
+                            const QByteArray &error = "vibrelle-sim: ") {
+            QTest::newRow(name) << arguments << exitCode << error;
+        };
+        row("help", {"--help"}, 0, {});
+        row("unknown option", {"--verbose"}, 2);
+        row("port out of range", {"--port", "70000"}, 2);
+        row("lease not a number", {"--lease-ms=soon"}, 2);
+        row("missing value", {"--latency-ms"}, 2);
+        row("quiet and json", {"--quiet", "--json"}, 2);
+        row("window without a display", {"--view"}, 2, "vibrelle-sim: --view: ");
+        row("unwritable sound file", {"--audio-file", "/nonexistent/x.wav"}, 2,
+            "vibrelle-sim: --audio-file: cannot write");
+        const QByteArray port = QByteArray::number(m_sim.port());
+        row("busy port", {"--port", QString::fromLatin1(port)}, 1,
+            "vibrelle-sim: cannot listen on 127.0.0.1:" + port);
     }
 
     void commandLines() {
