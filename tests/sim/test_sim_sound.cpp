@@ -106,26 +106,22 @@ class SimSoundTest : public QObject {
 private Q_SLOTS:
     void resonanceBeatsAtItsCadence_data() {
         QTest::addColumn<QString>("mode");
-        QTest::addColumn<double>("pulseRateHz");
+        QTest::addColumn<int>("hz");           // the controlled rate, or the steady cadence
         QTest::addColumn<double>("character"); // sharpness or fineness
-        QTest::addColumn<int>("beats");
-        QTest::addColumn<double>("spacing"); // samples
-        QTest::newRow("controlled 60 imp/s, dull") << "controlled" << 60.0 << 0.0 << 60 << 800.0;
-        QTest::newRow("controlled 7 imp/s, sharp") << "controlled" << 7.0 << 1.0 << 7 << 48000 / 7.0;
-        QTest::newRow("timed: the steady cadence") << "timed" << 0.0 << 0.3 << 50 << 960.0;
-        QTest::newRow("gesture: the steady cadence") << "gesture" << 0.0 << 0.9 << 50 << 960.0;
+        QTest::newRow("controlled 60 imp/s, dull") << "controlled" << 60 << 0.0;
+        QTest::newRow("controlled 7 imp/s, sharp") << "controlled" << 7 << 1.0;
+        QTest::newRow("timed: the steady cadence") << "timed" << 50 << 0.3;
+        QTest::newRow("gesture: the steady cadence") << "gesture" << 50 << 0.9;
     }
 
-    // One second of resonance: one click per beat, the first on the start's sample, none after
-    // the end.
+    // One second of resonance: one click per beat, the first on the start's sample and the others
+    // 48000 / hz samples apart, none after the end.
     void resonanceBeatsAtItsCadence() {
         QFETCH(QString, mode);
-        QFETCH(double, pulseRateHz);
+        QFETCH(int, hz);
         QFETCH(double, character);
-        QFETCH(int, beats);
-        QFETCH(double, spacing);
         PlayTrack track(2000);
-        QJsonObject start = controlled(0.6, pulseRateHz, character);
+        QJsonObject start = controlled(0.6, hz, character);
         if (mode != QLatin1String("controlled"))
             start = {
                 {"effect", mode},
@@ -134,10 +130,10 @@ private Q_SLOTS:
         track.apply(1250.25, "end", ended(qPrintable(mode)));
         const std::vector<float> samples = render(track, 1500);
         const std::vector<qint64> found = onsets(samples, 0.1f);
-        QCOMPARE(int(found.size()), beats);
+        QCOMPARE(int(found.size()), hz);
         QCOMPARE(found.front(), SoundRenderer::sampleAt(250.25));
         for (size_t i = 1; i < found.size(); ++i)
-            QVERIFY2(std::abs(double(found[i] - found[0]) - double(i) * spacing) <= 1,
+            QVERIFY2(std::abs(double(found[i] - found[0]) - double(i) * 48000 / hz) <= 1,
                      qPrintable(QString::number(i)));
         QCOMPARE(peak(samples, 0, qint64(samples.size())), float(0.6 * SoundRenderer::fullScale));
     }

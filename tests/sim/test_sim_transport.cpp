@@ -1,9 +1,7 @@
-// The simulated service over real HTTP: its commands, refused input that leaves the state unchanged,
-// what /_sim/state reports, and (on a sim with a 300 ms lease) lease renewal and expiry and the timed
-// deadline; as an HTTP peer and a process: keep-alive and pipelining, garbage, injected faults, request
-// statistics, the command line, output modes and signals; and its incremental request parser
-// in-process: framing under any splitting, and the limits that keep a misbehaving peer from tying
-// the service up.
+// The simulated service black-box over real HTTP (its commands and refusals, /_sim/state, on a sim
+// with a 300 ms lease the lease and the timed deadline; as an HTTP peer and a process: keep-alive,
+// garbage, injected faults, statistics, the command line, output and signals), and its request
+// parser in-process: framing under any splitting, and the limits that keep a peer from tying it up.
 
 #include "RequestParser.h"
 #include "SimHarness.h"
