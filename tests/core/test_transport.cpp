@@ -10,27 +10,173 @@
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
 #include "core/TesterController.h"
-#include "support/ScriptedServer.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
+#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+
+#include <sys/socket.h>
 
 using namespace vibrelle;
-using vibrelle::testing::RecordedRequest;
-using vibrelle::testing::ScriptedServer;
-using Step = ScriptedServer::Step;
-
-Q_DECLARE_METATYPE(Step)
-Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
 namespace {
 
+// The server's answer to one request: a function acting on the socket. An empty step stalls.
+using Step = std::function<void(QTcpSocket *)>;
+
+Step send(const QByteArray &bytes) {
+    return [bytes](QTcpSocket *socket) { socket->write(bytes); };
+}
+void closeWithoutReply(QTcpSocket *socket) {
+    socket->disconnectFromHost();
+}
+void reset(QTcpSocket *socket) {
+    const linger hard{1, 0};
+    ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    socket->abort();
+}
+// Writes `head`, then one more body byte every 200 ms.
+Step drip(const QByteArray &head) {
+    return [head](QTcpSocket *socket) {
+        socket->write(head);
+        auto *timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });
+        timer->start(200);
+    };
+}
+// Writes `head`, then `chunk` again and again while the peer keeps reading (at most 64 MiB).
+Step endless(const QByteArray &head, const QByteArray &chunk) {
+    return [head, chunk](QTcpSocket *socket) {
+        socket->write(head);
+        auto written = std::make_shared<qint64>(0);
+        auto feed = [socket, chunk, written] {
+            while (socket->state() == QAbstractSocket::ConnectedState &&
+                   socket->bytesToWrite() < 512 * 1024 && *written < 64LL * 1024 * 1024) {
+                socket->write(chunk);
+                *written += chunk.size();
+            }
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, feed);
+        feed();
+    };
+}
+
+QByteArray reply(int status, const QByteArray &body, const QList<QPair<QByteArray, QByteArray>> &extra = {}) {
+    QByteArray out =
+        "HTTP/1.1 " + QByteArray::number(status) + " Scripted\r\nContent-Type: application/json\r\n";
+    for (const auto &h : extra) {
+        out += h.first + ": " + h.second + "\r\n";
+    }
+    if (status != 204) {
+        out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    }
+    return out + "\r\n" + body;
+}
+
+struct RecordedRequest {
+    QByteArray raw; // request line, headers and body as received
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    QByteArrayList values(const QByteArray &name) const {
+        QByteArrayList found;
+        for (const auto &h : headers) {
+            if (h.first.compare(name, Qt::CaseInsensitive) == 0) {
+                found.append(h.second);
+            }
+        }
+        return found;
+    }
+};
+
+// An HTTP/1.1 server on 127.0.0.1 that records every request exactly as it arrived on the socket.
+class ScriptedServer {
+public:
+    ScriptedServer() {
+        QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
+    }
+    ~ScriptedServer() {
+        m_server.close();
+        for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>()) {
+            socket->disconnect();
+            socket->abort();
+        }
+    }
+
+    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
+    quint16 port() const { return m_server.serverPort(); }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+
+    // The next request gets the oldest queued step; with none queued, the default one.
+    void enqueue(Step step) { m_queue.append(std::move(step)); }
+    void setDefault(Step step) { m_default = std::move(step); }
+
+    const QList<RecordedRequest> &requests() const { return m_requests; }
+    int connectionCount() const { return m_connections; }
+    int closedCount() const { return m_closed; }
+
+private:
+    void accept() {
+        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+            ++m_connections;
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { readFrom(socket); });
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                ++m_closed;
+                m_buffers.remove(socket);
+                socket->deleteLater();
+            });
+        }
+    }
+
+    void readFrom(QTcpSocket *socket) {
+        QByteArray &buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        for (qsizetype headEnd; (headEnd = buffer.indexOf("\r\n\r\n")) >= 0;) {
+            RecordedRequest request;
+            for (const QByteArray &line : buffer.left(headEnd).split('\n').mid(1)) {
+                const qsizetype colon = line.indexOf(':');
+                if (colon > 0) {
+                    request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+                }
+            }
+            const qsizetype total = headEnd + 4 + request.values("Content-Length").value(0).toLongLong();
+            if (buffer.size() < total) {
+                return;
+            }
+            request.raw = buffer.left(total);
+            request.body = buffer.mid(headEnd + 4, total - headEnd - 4);
+            buffer.remove(0, total);
+            m_requests.append(request);
+            const Step step = m_queue.isEmpty() ? m_default : m_queue.takeFirst();
+            if (step) {
+                step(socket);
+            }
+            if (socket->state() != QAbstractSocket::ConnectedState) {
+                return; // the step closed or reset the connection
+            }
+        }
+    }
+
+    QTcpServer m_server;
+    QList<RecordedRequest> m_requests;
+    QList<Step> m_queue;
+    Step m_default;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+    int m_connections = 0;
+    int m_closed = 0;
+};
+
 constexpr int patience = 5000; // ms; upper bound of every wait below
 const QByteArray clientID = "0F8E4A52-3C1D-4B7E-9A60-2D5F11C7B934";
+const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: ";
 
 HttpRequest makeRequest(const QString &url, std::optional<QByteArray> body = std::nullopt) {
     HttpRequest request{methodForBody(body.has_value()), QUrl(url), {}, body};
@@ -87,16 +233,16 @@ bool runCurl(const HttpRequest &request) {
 // The parts of a request that a copy must deliver unchanged.
 QByteArrayList wireForm(const RecordedRequest &seen) {
     QByteArrayList form{seen.raw.left(seen.raw.indexOf("\r\n")), seen.body};
-    for (const QByteArray name :
-         {"X-VBL-Client", "X-VBL-Client-Name", "Accept", "Content-Type", "Content-Length"}) {
+    for (const QByteArray name : {"Host", "X-VBL-Client", "X-VBL-Client-Name", "Accept", "Content-Type",
+                                  "Content-Length", "Cookie"}) {
         form.append(name + ": " + seen.values(name).join("|"));
     }
     return form;
 }
 
 QByteArray jsonOfSize(qsizetype size) {
-    const QByteArray head = "{\"ok\":true,\"pad\":\"";
-    return head + QByteArray(size - head.size() - 2, 'x') + "\"}";
+    const QByteArray start = "{\"ok\":true,\"pad\":\"";
+    return start + QByteArray(size - start.size() - 2, 'x') + "\"}";
 }
 
 qint64 residentKiB() {
@@ -106,19 +252,16 @@ qint64 residentKiB() {
     return status.mid(at, status.indexOf('\n', at) - at).trimmed().split(' ').value(0).toLongLong();
 }
 
-QByteArray reply(int status, const QByteArray &body) {
-    return ScriptedServer::response(status, body);
-}
-
-const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: ";
-
 void resetMidReply(QTcpSocket *socket) {
     socket->write(head + "40\r\n\r\n{\"ok\":tr");
     socket->flush();
-    QTimer::singleShot(50, socket, [socket] { ScriptedServer::reset()(socket); });
+    QTimer::singleShot(50, socket, [socket] { reset(socket); });
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Step)
+Q_DECLARE_METATYPE(std::optional<QByteArray>)
 
 class TestTransport : public QObject {
     Q_OBJECT
@@ -155,7 +298,7 @@ private Q_SLOTS:
         ScriptedServer server;
         QVERIFY(server.listen());
         const QByteArray replyBody = R"({"ok":true,"state":"ready"})";
-        server.setDefault(ScriptedServer::reply(ScriptedServer::response(200, replyBody)));
+        server.setDefault(send(reply(200, replyBody)));
         HttpRequest request =
             makeRequest(server.baseUrl() + path, method == "POST" ? body.value_or("") : body);
         request.body = body;
@@ -169,21 +312,21 @@ private Q_SLOTS:
 
         QCOMPARE(server.requests().size(), 1);
         const RecordedRequest seen = server.requests().first();
-        QVERIFY2(seen.raw.startsWith(method + ' ' + path.toLatin1() + " HTTP/1.1\r\n"), seen.raw.constData());
-        QCOMPARE(seen.values("Host"),
-                 QByteArrayList{QStringLiteral("127.0.0.1:%1").arg(server.port()).toLatin1()});
-        QCOMPARE(seen.values("X-VBL-Client"), QByteArrayList{clientID});
-        QCOMPARE(seen.values("X-VBL-Client-Name"), QByteArrayList{"API Tester"});
-        QCOMPARE(seen.values("Accept"), QByteArrayList{"application/json"});
-        QCOMPARE(seen.values("Content-Type"),
-                 method == "POST" ? QByteArrayList{"application/json"} : QByteArrayList());
-        QVERIFY(seen.values("Cookie").isEmpty());
-        QCOMPARE(seen.body, body.value_or(""));
-        QCOMPARE(seen.header("Content-Length").toInt(), seen.body.size());
+        const bool post = method == "POST";
+        const QByteArrayList expected{method + ' ' + path.toLatin1() + " HTTP/1.1",
+                                      body.value_or(""),
+                                      "Host: 127.0.0.1:" + QByteArray::number(server.port()),
+                                      "X-VBL-Client: " + clientID,
+                                      "X-VBL-Client-Name: API Tester",
+                                      "Accept: application/json",
+                                      "Content-Type: " + QByteArray(post ? "application/json" : ""),
+                                      "Content-Length: " + (body ? QByteArray::number(body->size()) : ""),
+                                      "Cookie: "};
+        QCOMPARE(wireForm(seen), expected);
 
         QVERIFY(runCurl(request));
         QCOMPARE(server.requests().size(), 2);
-        QCOMPARE(wireForm(server.requests().last()), wireForm(seen));
+        QCOMPARE(wireForm(server.requests().last()), expected);
     }
 
     // A request that cannot travel as shell text gives no command.
@@ -212,8 +355,7 @@ private Q_SLOTS:
         ScriptedServer server;
         QVERIFY(server.listen());
         const QByteArray body = status == 204 ? QByteArray() : QByteArray(R"({"ok":false,"error":"Parole"})");
-        server.setDefault(ScriptedServer::reply(
-            ScriptedServer::response(status, body,
+        server.setDefault(send(reply(status, body,
                                      {{"Location", (elsewhere.baseUrl() + "/v1/status").toLatin1()},
                                       {"Set-Cookie", "session=abc123; Path=/"},
                                       {"Set-Cookie", "lease=7; Path=/v1"}})));
@@ -238,16 +380,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("latestMs");
         QTest::addColumn<QString>("description");
         const QString closed = QStringLiteral("http://127.0.0.1:%1/v1/status").arg(closedPort());
-        const QByteArray head =
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100\r\n\r\n";
         QTest::addRow("refused") << Step() << closed << 0 << 1400 << "";
         QTest::addRow("port 0") << Step() << "http://127.0.0.1:0/v1/status" << 0 << 1400 << "";
-        QTest::addRow("closed without reply") << ScriptedServer::closeWithoutReply() << "" << 0 << 1400 << "";
-        QTest::addRow("reset") << ScriptedServer::reset() << "" << 0 << 1400 << "";
+        QTest::addRow("closed without reply") << Step(closeWithoutReply) << "" << 0 << 1400 << "";
+        QTest::addRow("reset") << Step(reset) << "" << 0 << 1400 << "";
         // The transport's own time-outs, in real time (headers followed by silence: peer).
         QTest::addRow("no data for 1.5 s")
             << Step() << "" << 1300 << 1900 << "nessun dato dal servizio per 1,5 s";
-        QTest::addRow("dripped past 2 s") << ScriptedServer::drip(head) << "" << 1800 << 2600
+        QTest::addRow("dripped past 2 s") << drip(head + "100\r\n\r\n") << "" << 1800 << 2600
                                           << "la richiesta ha superato il tempo massimo di 2 s";
     }
 
@@ -293,9 +433,8 @@ private Q_SLOTS:
         QVERIFY(server.listen());
         const QByteArray body = size > 0 ? jsonOfSize(size) : QByteArray();
         const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
-        server.setDefault(size > 0 ? ScriptedServer::reply(ScriptedServer::response(200, body))
-                                   : ScriptedServer::endless(
-                                         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk));
+        server.setDefault(size > 0 ? send(reply(200, body))
+                                   : endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk));
         NetworkTransport transport;
         const Exchange exchange = run(transport, makeRequest(server.baseUrl() + "/v1/status"));
         QVERIFY(exchange.outcome);
@@ -338,30 +477,28 @@ private Q_SLOTS:
         const QByteArray nested = QByteArray(100000, '[') + QByteArray(100000, ']');
         QTest::addRow("endless body")
             << QByteArray()
-            << ScriptedServer::endless(head + "999999999999\r\n\r\n{\"ok\":true,\"x\":\"",
-                                       QByteArray(64 * 1024, 'x'))
+            << endless(head + "999999999999\r\n\r\n{\"ok\":true,\"x\":\"", QByteArray(64 * 1024, 'x'))
             << "^200: Risposta non valida$" << 0;
-        QTest::addRow("headers, then silence") << QByteArray() << ScriptedServer::reply(head + "50\r\n\r\n")
-                                               << "^Connessione non riuscita: nessun dato" << 1300;
+        QTest::addRow("headers, then silence")
+            << QByteArray() << send(head + "50\r\n\r\n") << "^Connessione non riuscita: nessun dato" << 1300;
         QTest::addRow("invalid UTF-8 in message")
             << QByteArray()
-            << ScriptedServer::reply(
-                   reply(503, "{\"ok\":false,\"message\":\"guasto \xC3\x28 \xFF\xFE fine\"}"))
+            << send(reply(503, "{\"ok\":false,\"message\":\"guasto \xC3\x28 \xFF\xFE fine\"}"))
             << "^503: (Risposta non valida|guasto .*fine)$" << 0;
         QTest::addRow("100,000 nested arrays")
-            << QByteArray() << ScriptedServer::reply(reply(200, "{\"ok\":true,\"x\":" + nested + "}"))
+            << QByteArray() << send(reply(200, "{\"ok\":true,\"x\":" + nested + "}"))
             << "^200: Risposta non valida$" << 0;
         QTest::addRow("400-digit number")
             << QByteArray()
-            << ScriptedServer::reply(reply(500, "{\"ok\":false,\"remainingDurationMs\":" + digits +
-                                                    ",\"mode\":" + digits + "}"))
+            << send(reply(500,
+                          "{\"ok\":false,\"remainingDurationMs\":" + digits + ",\"mode\":" + digits + "}"))
             << "^500: Risposta non valida$" << 0;
         QTest::addRow("reset mid-reply")
             << QByteArray() << Step(resetMidReply) << "^Connessione non riuscita: " << 0;
         // Never taken for the answer to the later request, which alone decides the outcome.
         QTest::addRow("unasked reply on a kept-alive connection")
             << reply(200, R"({"ok":true,"emitted":true,"message":"unasked"})")
-            << ScriptedServer::reply(reply(500, R"({"ok":false,"error":"the real answer"})"))
+            << send(reply(500, R"({"ok":false,"error":"the real answer"})"))
             << "^(500: the real answer|Connessione non riuscita: .+)$" << 0;
     }
 
@@ -372,7 +509,7 @@ private Q_SLOTS:
         QFETCH(int, earliestMs);
         ScriptedServer server;
         QVERIFY(server.listen());
-        server.enqueue(ScriptedServer::reply(reply(200, R"({"ok":true,"state":"idle"})") + afterFirst));
+        server.enqueue(send(reply(200, R"({"ok":true,"state":"idle"})") + afterFirst));
         server.setDefault(step);
         TesterController c(server.baseUrl()); // the production transport and clock
         QVERIFY(QTest::qWaitFor([&] { return !c.busy(); }, 5000));
