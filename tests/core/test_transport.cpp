@@ -13,7 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHash>
 #include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
@@ -97,45 +96,40 @@ struct RecordedRequest {
     }
 };
 
-// An HTTP/1.1 server on 127.0.0.1 that records every request exactly as it arrived on the socket.
-class ScriptedServer {
-public:
+// An HTTP/1.1 server on 127.0.0.1 that records every request exactly as it arrived on the socket, and
+// answers it with the oldest queued step or, with none queued, the fallback.
+struct ScriptedServer : QTcpServer {
+    QList<RecordedRequest> requests;
+    QList<Step> queue;
+    Step fallback;
+    int closed = 0;
+
     ScriptedServer() {
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this] { accept(); });
+        if (!listen(QHostAddress::LocalHost, 0)) {
+            qFatal("ScriptedServer: cannot listen on 127.0.0.1");
+        }
+        connect(this, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                auto buffer = std::make_shared<QByteArray>();
+                connect(socket, &QTcpSocket::readyRead, socket,
+                        [this, socket, buffer] { readFrom(socket, *buffer); });
+                connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    ++closed;
+                    socket->deleteLater();
+                });
+            }
+        });
     }
-    ~ScriptedServer() {
-        m_server.close();
-        for (QTcpSocket *socket : m_server.findChildren<QTcpSocket *>()) {
+    ~ScriptedServer() override {
+        close();
+        for (QTcpSocket *socket : findChildren<QTcpSocket *>()) {
             socket->disconnect();
             socket->abort();
         }
     }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(serverPort()); }
 
-    bool listen() { return m_server.listen(QHostAddress::LocalHost, 0); }
-    quint16 port() const { return m_server.serverPort(); }
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
-
-    // The next request gets the oldest queued step; with none queued, the default one.
-    void enqueue(Step step) { m_queue.append(std::move(step)); }
-    void setDefault(Step step) { m_default = std::move(step); }
-
-    const QList<RecordedRequest> &requests() const { return m_requests; }
-    int closedCount() const { return m_closed; }
-
-private:
-    void accept() {
-        while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { readFrom(socket); });
-            QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
-                ++m_closed;
-                m_buffers.remove(socket);
-                socket->deleteLater();
-            });
-        }
-    }
-
-    void readFrom(QTcpSocket *socket) {
-        QByteArray &buffer = m_buffers[socket];
+    void readFrom(QTcpSocket *socket, QByteArray &buffer) {
         buffer += socket->readAll();
         for (qsizetype headEnd; (headEnd = buffer.indexOf("\r\n\r\n")) >= 0;) {
             RecordedRequest request;
@@ -152,8 +146,8 @@ private:
             request.raw = buffer.left(total);
             request.body = buffer.mid(headEnd + 4, total - headEnd - 4);
             buffer.remove(0, total);
-            m_requests.append(request);
-            const Step step = m_queue.isEmpty() ? m_default : m_queue.takeFirst();
+            requests.append(request);
+            const Step step = queue.isEmpty() ? fallback : queue.takeFirst();
             if (step) {
                 step(socket);
             }
@@ -162,13 +156,6 @@ private:
             }
         }
     }
-
-    QTcpServer m_server;
-    QList<RecordedRequest> m_requests;
-    QList<Step> m_queue;
-    Step m_default;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
-    int m_closed = 0;
 };
 
 constexpr int patience = 5000; // ms; upper bound of every wait below
@@ -275,15 +262,12 @@ private Q_SLOTS:
         post("sequence", "/v1/sequences", *encodeBody(sequenceBody(0.625)));
         // A body that could not be encoded goes out as an empty POST, content type unchanged.
         QTest::addRow("empty POST") << QByteArray("POST") << "/v1/impulses" << std::optional<QByteArray>();
-        // Bytes a shell would read as its own, for the copy as a curl command.
-        post("quote", "/v1/impulses", "{\"style\":\"it's\"}");
+        // Bytes a shell or curl would read as their own, for the copy as a curl command: a leading @,
+        // quotes, dollars, backticks, backslashes, line breaks, non-ASCII.
         post("quote in the path", "/v1/it's", "{}");
-        post("double quote", "/v1/impulses", "{\"style\":\"\\\"soft\\\"\"}");
-        post("dollar and backtick", "/v1/impulses", "{\"style\":\"$HOME $(id) `id` ${x}\"}");
-        post("backslashes", "/v1/impulses", "{\"style\":\"a\\\\b\\\\\\\\c\\\\\"}");
-        post("newline in a string", "/v1/impulses", "{\"style\":\"two\nlines\r\n\"}");
-        post("non-ASCII", "/v1/impulses", "{\"style\":\"morbidezza \u00b7 \u00e8 \u2014 \xf0\x9f\x91\x8d\"}");
-        post("leading @ and dash", "/v1/impulses", "@-");
+        post("shell's own bytes", "/v1/impulses",
+             "@-{\"style\":\"it's \\\"soft\\\" $HOME $(id) `id` ${x} a\\\\b\\\\\\\\c\\\\ two\nlines\r\n"
+             "morbidezza \u00b7 \u00e8 \u2014 \xf0\x9f\x91\x8d\"}");
     }
 
     // Each request as the server saw it, from the transport and then from the curl command
@@ -293,9 +277,8 @@ private Q_SLOTS:
         QFETCH(QString, path);
         QFETCH(std::optional<QByteArray>, body);
         ScriptedServer server;
-        QVERIFY(server.listen());
         const QByteArray replyBody = R"({"ok":true,"state":"ready"})";
-        server.setDefault(send(reply(200, replyBody)));
+        server.fallback = send(reply(200, replyBody));
         HttpRequest request =
             makeRequest(server.baseUrl() + path, method == "POST" ? body.value_or("") : body);
         request.body = body;
@@ -307,12 +290,12 @@ private Q_SLOTS:
         QCOMPARE(exchange.outcome->body, replyBody);
         QVERIFY(!exchange.outcome->bodyTruncated);
 
-        QCOMPARE(server.requests().size(), 1);
-        const RecordedRequest seen = server.requests().first();
+        QCOMPARE(server.requests.size(), 1);
+        const RecordedRequest seen = server.requests.first();
         const bool post = method == "POST";
         const QByteArrayList expected{method + ' ' + path.toLatin1() + " HTTP/1.1",
                                       body.value_or(""),
-                                      "Host: 127.0.0.1:" + QByteArray::number(server.port()),
+                                      "Host: 127.0.0.1:" + QByteArray::number(server.serverPort()),
                                       "X-VBL-Client: " + clientID,
                                       "X-VBL-Client-Name: API Tester",
                                       "Accept: application/json",
@@ -322,8 +305,8 @@ private Q_SLOTS:
         QCOMPARE(wireForm(seen), expected);
 
         QVERIFY(runCurl(request));
-        QCOMPARE(server.requests().size(), 2);
-        QCOMPARE(wireForm(server.requests().last()), expected);
+        QCOMPARE(server.requests.size(), 2);
+        QCOMPARE(wireForm(server.requests.last()), expected);
     }
 
     // A request that cannot travel as shell text gives no command.
@@ -348,14 +331,12 @@ private Q_SLOTS:
     void anyStatusIsAReply() {
         QFETCH(int, status);
         ScriptedServer elsewhere;
-        QVERIFY(elsewhere.listen());
         ScriptedServer server;
-        QVERIFY(server.listen());
         const QByteArray body = status == 204 ? QByteArray() : QByteArray(R"({"ok":false,"error":"Parole"})");
-        server.setDefault(send(reply(status, body,
+        server.fallback = send(reply(status, body,
                                      {{"Location", (elsewhere.baseUrl() + "/v1/status").toLatin1()},
                                       {"Set-Cookie", "session=abc123; Path=/"},
-                                      {"Set-Cookie", "lease=7; Path=/v1"}})));
+                                      {"Set-Cookie", "lease=7; Path=/v1"}}));
         NetworkTransport transport;
         for (const char *path : {"/v1/status", "/v1/stop"}) {
             const Exchange exchange = run(transport, makeRequest(server.baseUrl() + path));
@@ -364,10 +345,9 @@ private Q_SLOTS:
             QCOMPARE(exchange.outcome->statusCode, status);
             QCOMPARE(exchange.outcome->body, body);
         }
-        QCOMPARE(server.requests().size(), 2);
-        QVERIFY2(server.requests().last().values("Cookie").isEmpty(),
-                 server.requests().last().raw.constData());
-        QVERIFY(elsewhere.requests().isEmpty());
+        QCOMPARE(server.requests.size(), 2);
+        QVERIFY2(server.requests.last().values("Cookie").isEmpty(), server.requests.last().raw.constData());
+        QVERIFY(elsewhere.requests.isEmpty());
     }
 
     void failures_data() {
@@ -397,9 +377,8 @@ private Q_SLOTS:
         QFETCH(int, latestMs);
         QFETCH(QString, description);
         ScriptedServer server;
+        server.fallback = step;
         if (url.isEmpty()) {
-            QVERIFY(server.listen());
-            server.setDefault(step);
             url = server.baseUrl() + "/v1/impulses";
         }
         NetworkTransport transport;
@@ -415,7 +394,7 @@ private Q_SLOTS:
         QCOMPARE(exchange.calls, 1);
         // A command reaches the service at most once, even when the peer drops it unanswered (the
         // network stack would send it again on a new connection).
-        QVERIFY(server.requests().size() <= 1);
+        QVERIFY(server.requests.size() <= 1);
     }
 
     void bodyCap_data() {
@@ -429,11 +408,10 @@ private Q_SLOTS:
     void bodyCap() {
         QFETCH(qsizetype, size);
         ScriptedServer server;
-        QVERIFY(server.listen());
         const QByteArray body = size > 0 ? jsonOfSize(size) : QByteArray();
         const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
-        server.setDefault(size > 0 ? send(reply(200, body))
-                                   : endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk));
+        server.fallback = size > 0 ? send(reply(200, body))
+                                   : endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk);
         NetworkTransport transport;
         const Exchange exchange = run(transport, makeRequest(server.baseUrl() + "/v1/status"));
         QVERIFY(exchange.outcome);
@@ -445,19 +423,18 @@ private Q_SLOTS:
         // Cut off as soon as the cap is passed, not at a time-out; an endless body closes the connection.
         QVERIFY2(exchange.ms < 1300, QByteArray::number(exchange.ms).constData());
         if (size == 0) {
-            QTRY_COMPARE_WITH_TIMEOUT(server.closedCount(), 1, patience);
+            QTRY_COMPARE_WITH_TIMEOUT(server.closed, 1, patience);
         }
     }
 
     void destroyedTransportNeverCallsBack() {
         ScriptedServer server;
-        QVERIFY(server.listen());
         auto transport = std::make_unique<NetworkTransport>();
         const auto exchange = start(*transport, makeRequest(server.baseUrl() + "/v1/status"));
-        QTRY_COMPARE_WITH_TIMEOUT(server.requests().size(), 1, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(server.requests.size(), 1, patience);
         transport.reset();
         // The connection goes away with the transport; its completion must not follow.
-        QTRY_COMPARE_WITH_TIMEOUT(server.closedCount(), 1, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(server.closed, 1, patience);
         QTest::qWait(100);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(exchange->calls, 0);
@@ -503,9 +480,8 @@ private Q_SLOTS:
         QFETCH(int, earliestMs);
         QFETCH(QByteArray, unasked);
         ScriptedServer server;
-        QVERIFY(server.listen());
-        server.enqueue(send(reply(200, R"({"ok":true,"state":"idle"})") + unasked));
-        server.setDefault(step);
+        server.queue.append(send(reply(200, R"({"ok":true,"state":"idle"})") + unasked));
+        server.fallback = step;
         TesterController c(server.baseUrl()); // the production transport and clock
         QVERIFY(QTest::qWaitFor([&] { return !c.busy(); }, 5000));
         QVERIFY(c.connected());
@@ -545,7 +521,7 @@ private Q_SLOTS:
         QVERIFY2(QRegularExpression(status).match(c.status()).hasMatch(), qPrintable(c.status()));
         QVERIFY(!c.connected() && c.controlsEnabled());
         QTest::qWait(100);
-        QCOMPARE(server.requests().size(), 2); // the presses sent nothing, and nothing was resent
+        QCOMPARE(server.requests.size(), 2); // the presses sent nothing, and nothing was resent
     }
 };
 
