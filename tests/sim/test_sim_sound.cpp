@@ -317,8 +317,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(controller.status().startsWith(QStringLiteral("Parametri aggiornati")),
                                  2000);
         QTest::qWait(500);
-        // Complete between two writes while the sim runs (a read may fall between a write's data and its
-        // header).
+        // Complete while the sim runs (a read may fall between a write's data and its header).
         QTRY_VERIFY2_WITH_TIMEOUT(readWav(wav).size() > 48000, "the WAV file is complete while the sim runs",
                                   1000);
         controller.togglePause();
