@@ -345,9 +345,10 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(documentationFile()).fileName(), "api.html");
     }
 
-    // Every way of choosing a tab shows its page alone and sends nothing; while switching is locked, none
-    // does.
-    void pageTabsChooseThePageByEveryPath() {
+    // Every way of choosing a tab shows its page alone and sends nothing; while switching is locked none
+    // does. On each page every Tab stop has a name and says what it is, and Tab follows the reading order:
+    // sidebar, connection bar, workspace (top to bottom, left column first), log, footer.
+    void pageTabsAndTheTabOrder() {
         Window w;
         QVERIFY(QTest::qWaitForWindowActive(w.view.get()));
         const QList<std::tuple<QString, QString, QString>> steps{
@@ -378,6 +379,36 @@ private Q_SLOTS:
             }
             QCoreApplication::processEvents();
         };
+        const QStringList regions{"tester.sidebar", "tester.connection", "tester.workspace", "tester.log",
+                                  "tester.footer"};
+        const auto place = [&](QWidget *stop) { // region, then top and right edge
+            QWidget *region = stop;
+            while (!regions.contains(region->objectName())) {
+                region = region->parentWidget();
+            }
+            const QRect rect(stop->mapTo(w.view.get(), QPoint()), stop->size());
+            return std::tuple{regions.indexOf(region->objectName()), rect.top(), rect.left(), rect.right()};
+        };
+        const auto walkTheTabOrder = [&] {
+            QWidget *first = w.find("tester.section.resonance");
+            first->setFocus(Qt::TabFocusReason);
+            QStringList stops;
+            for (QWidget *stop = first, *previous = nullptr; stops.isEmpty() || stop != first;
+                 previous = stop, QTest::keyClick(stop, Qt::Key_Tab), stop = QApplication::focusWidget()) {
+                QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(stop);
+                stops << accessible->text(QAccessible::Name);
+                QVERIFY2(!stops.last().isEmpty() && accessible->role() != QAccessible::Client,
+                         qPrintable(stops.join(" > ")));
+                if (previous) {
+                    const auto [region, top, left, right] = place(stop);
+                    const auto [regionBefore, topBefore, leftBefore, rightBefore] = place(previous);
+                    QVERIFY2(region > regionBefore ||
+                                 (region == regionBefore && (top >= topBefore || left > rightBefore)),
+                             qPrintable(stops.join(" > ")));
+                }
+                QVERIFY(stops.size() < 60);
+            }
+        };
         for (const auto &[chosen, how, page] : steps) {
             choose(chosen, how);
             for (const auto &[tab, unused, tabPage] : steps) {
@@ -390,6 +421,11 @@ private Q_SLOTS:
                              qPrintable(tab));
                 }
             }
+            if (chosen == "section.billiards") { // the curve card and the log open from here on
+                w.view->viewState()->setShowingLog(true);
+                w.click("tester.billiards.curve");
+            }
+            walkTheTabOrder();
         }
         QVERIFY(w.f.transport->sent().isEmpty());
         w.f.c().verifyConnection();
@@ -493,57 +529,6 @@ private Q_SLOTS:
         QCOMPARE(slider->isEnabled(), enabledWhileBusy);
         QCOMPARE(label->text(), texts[0]);
         QCOMPARE(slider->shownText(), texts[0]);
-    }
-
-    // Reading order: sidebar, connection bar, workspace (top to bottom, left column first), log, footer.
-    void focusStopsAreNamedInReadingOrder_data() {
-        QTest::addColumn<Section>("section");
-        QTest::addColumn<ResonancePage>("page");
-        QTest::newRow("controlled") << Section::resonance << ResonancePage::controlled;
-        QTest::newRow("gesture") << Section::resonance << ResonancePage::gesture;
-        QTest::newRow("impulses") << Section::impulses << ResonancePage::controlled;
-        QTest::newRow("billiards, curve and log open") << Section::billiards << ResonancePage::controlled;
-    }
-    void focusStopsAreNamedInReadingOrder() {
-        QFETCH(Section, section);
-        QFETCH(ResonancePage, page);
-        Window w;
-        w.view->viewState()->setSelectedSection(section);
-        w.view->viewState()->setResonancePage(page);
-        w.view->viewState()->setShowingLog(section == Section::billiards);
-        QCoreApplication::processEvents();
-        if (section == Section::billiards) {
-            w.click("tester.billiards.curve");
-        }
-        QVERIFY(QTest::qWaitForWindowActive(w.view.get()));
-        const QStringList regions{"tester.sidebar", "tester.connection", "tester.workspace", "tester.log",
-                                  "tester.footer"};
-        const auto place = [&](QWidget *stop) { // region, then top and right edge
-            QWidget *region = stop;
-            while (!regions.contains(region->objectName())) {
-                region = region->parentWidget();
-            }
-            const QRect rect(stop->mapTo(w.view.get(), QPoint()), stop->size());
-            return std::tuple{regions.indexOf(region->objectName()), rect.top(), rect.left(), rect.right()};
-        };
-        QWidget *first = w.find("tester.section.resonance");
-        first->setFocus(Qt::TabFocusReason);
-        QStringList stops;
-        for (QWidget *stop = first, *previous = nullptr; stops.isEmpty() || stop != first;
-             previous = stop, QTest::keyClick(stop, Qt::Key_Tab), stop = QApplication::focusWidget()) {
-            QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(stop);
-            stops << accessible->text(QAccessible::Name);
-            QVERIFY2(!stops.last().isEmpty() && accessible->role() != QAccessible::Client,
-                     qPrintable(stops.join(" > ")));
-            if (previous) {
-                const auto [region, top, left, right] = place(stop);
-                const auto [regionBefore, topBefore, leftBefore, rightBefore] = place(previous);
-                QVERIFY2(region > regionBefore ||
-                             (region == regionBefore && (top >= topBefore || left > rightBefore)),
-                         qPrintable(stops.join(" > ")));
-            }
-            QVERIFY(stops.size() < 60);
-        }
     }
 
     // With 24 pt instead of 10 pt every font of the window, built before or after the change, is 2.4 times as
