@@ -29,7 +29,6 @@
 using namespace vibrelle;
 using namespace vibrelle::testing;
 using namespace vibrelle::ui;
-using Reply = vibrelle::TerminationHandshake::Reply;
 
 namespace {
 
@@ -532,14 +531,10 @@ private Q_SLOTS:
     }
 
     // With 24 pt instead of 10 pt every font of the window, built before or after the change, is 2.4 times as
-    // large, and at its minimum size nothing outside the scrolling workspace is cut short.
+    // large, and at its minimum size nothing outside the scrolling workspace is cut short; a note wraps.
     void textFollowsTheApplicationFont() {
         const auto restore = qScopeGuard([font = QApplication::font()] { QApplication::setFont(font); });
-        const auto setPoints = [](double points) {
-            QFont font = QApplication::font();
-            font.setPointSizeF(points);
-            QApplication::setFont(font);
-        };
+        QFont font = QApplication::font();
         const auto fontSizes = [](const TesterView &view, double scale) {
             QList<int> sizes; // hundredths of a point
             for (const QWidget *widget : view.findChildren<QWidget *>()) {
@@ -547,17 +542,23 @@ private Q_SLOTS:
             }
             return sizes;
         };
-        setPoints(10);
+        font.setPointSizeF(10);
+        QApplication::setFont(font);
         Window before;
         const QList<int> designed = fontSizes(*before.view, 2.4);
         const int rowHeight = before.find("tester.section.impulses")->sizeHint().height();
-        setPoints(24);
+        font.setPointSizeF(24);
+        QApplication::setFont(font);
         QCoreApplication::processEvents();
         Window after;
         QCOMPARE(fontSizes(*after.view, 1), designed);
         QCOMPARE(fontSizes(*before.view, 1), designed);
         QVERIFY(before.find("tester.section.impulses")->sizeHint().height() > rowHeight); // drawn text too
 
+        std::unique_ptr<QLabel> note(ui::note(QStringLiteral("Una nota lunga che non entra in una sola riga: "
+                                                             "va a capo invece di essere tagliata.")));
+        QVERIFY(note->hasHeightForWidth());
+        QVERIFY(note->heightForWidth(120) > 2 * note->fontMetrics().lineSpacing());
         after.view->resize(after.view->minimumSize());
         QVERIFY(QTest::qWaitForWindowExposed(after.view.get()));
         for (const QWidget *widget : after.view->findChildren<QWidget *>()) {
@@ -641,7 +642,7 @@ private Q_SLOTS:
         QFETCH(bool, running);
         QFETCH(double, reply);
         Handshake h(running);
-        QCOMPARE(h.handshake.requestTermination(), Reply::terminateLater);
+        QCOMPARE(h.handshake.requestTermination(), TerminationHandshake::Reply::terminateLater);
         QCOMPARE(h.terminations, 0);
         QCOMPARE(h.f.transport->paths(), running ? QStringList{"/v1/stop"} : QStringList());
         if (running) {
@@ -669,20 +670,13 @@ private Q_SLOTS:
         ControllerFixture f;
         int terminations = 0;
         TerminationHandshake handshake(f.clock, [&terminations] { ++terminations; });
-        QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
+        QCOMPARE(handshake.requestTermination(), TerminationHandshake::Reply::terminateNow);
         handshake.quit();
         QCOMPARE(terminations, 1);
         QVERIFY(f.transport->sent().isEmpty());
         handshake.setController(f.controller.get());
         f.controller.reset();
-        QCOMPARE(handshake.requestTermination(), Reply::terminateNow);
-    }
-
-    void noteWrapsInsteadOfCutting() {
-        std::unique_ptr<QLabel> label(note(QStringLiteral("Una nota lunga che non entra in una sola riga: "
-                                                          "va a capo invece di essere tagliata.")));
-        QVERIFY(label->hasHeightForWidth());
-        QVERIFY(label->heightForWidth(120) > 2 * label->fontMetrics().lineSpacing());
+        QCOMPARE(handshake.requestTermination(), TerminationHandshake::Reply::terminateNow);
     }
 };
 

@@ -325,18 +325,46 @@ private Q_SLOTS:
 
     // A press starts the gesture, its release (or a lost one, or leaving the page) stops it once the start is
     // answered. The pad is a button that can be held; its accessible press is a tap.
-    void gesturePadDrags_data() {
+    void gestureButtonAndPadDrags_data() {
         QTest::addColumn<bool>("keys");
         QTest::newRow("pointer") << false;
         QTest::newRow("Space") << true;
     }
-    void gesturePadDrags() {
+    void gestureButtonAndPadDrags() {
         QFETCH(bool, keys);
         GesturePage page;
         WorkspaceHost &host = page.host;
         page.keys = keys;
         QVERIFY(QTest::qWaitForWindowActive(&host.window));
         page.pad->setFocus(Qt::TabFocusReason);
+        // The continuous gesture leaves the sliders live, ignores the pad and keeps its lease.
+        QTest::mouseClick(page.button, Qt::LeftButton);
+        QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
+        QCOMPARE(page.button->text(), "Ferma gesto");
+        QCOMPARE(page.pad->texts().title, "Gesto continuo attivo");
+        QCOMPARE(page.pad->texts().subtitle, "Muovi il dito e modifica i cursori.");
+        host.reply();
+        QCOMPARE(host.enabled({"tester.gesture.continuous", "tester.gesture.fineness",
+                               "tester.gesture.reactivity", "tester.resonance.mode"}),
+                 "1110");
+        page.press();
+        page.release();
+        host.settle(0.5);
+        QCOMPARE(host.wire().paths(), (QStringList{"/v1/resonance", "/v1/heartbeat"}));
+        host.reply();
+        QTest::mouseClick(page.button, Qt::LeftButton);
+        QCOMPARE(host.lastPath(), "/v1/stop");
+        QCOMPARE(page.button->text(), "Avvia gesto continuo");
+        QCOMPARE(page.pad->texts().title, idleTitle);
+        host.reply();
+        host.controller().controlledResonance();
+        host.reply();
+        QVERIFY(!page.button->isEnabled());
+        host.controller().stop();
+        QVERIFY(!page.button->isEnabled());
+        host.reply();
+        QVERIFY(page.button->isEnabled());
+        host.wire().clearSent();
         const QPoint emptySpot = page.pad->mapTo(&host.window, QPoint(20, page.pad->height() / 2));
         const auto fill = [&] { return host.window.grab().toImage().pixelColor(emptySpot); };
         const QColor idleFill = fill();
@@ -380,38 +408,6 @@ private Q_SLOTS:
         host.viewState.setResonancePage(ResonancePage::timed);
         QVERIFY(!page.pad->isPressed());
         QVERIFY(!host.controller().gestureWanted());
-    }
-
-    // The continuous gesture leaves the sliders live, ignores the pad and keeps its lease.
-    void continuousGestureButton() {
-        GesturePage page;
-        WorkspaceHost &host = page.host;
-        QTest::mouseClick(page.button, Qt::LeftButton);
-        QCOMPARE(host.wire().paths(), QStringList{"/v1/resonance"});
-        QCOMPARE(page.button->text(), "Ferma gesto");
-        QCOMPARE(page.pad->texts().title, "Gesto continuo attivo");
-        QCOMPARE(page.pad->texts().subtitle, "Muovi il dito e modifica i cursori.");
-        host.reply();
-        QCOMPARE(host.enabled({"tester.gesture.continuous", "tester.gesture.fineness",
-                               "tester.gesture.reactivity", "tester.resonance.mode"}),
-                 "1110");
-        page.press();
-        page.release();
-        host.settle(0.5);
-        QCOMPARE(host.wire().paths(), (QStringList{"/v1/resonance", "/v1/heartbeat"}));
-        host.reply();
-        QTest::mouseClick(page.button, Qt::LeftButton);
-        QCOMPARE(host.lastPath(), "/v1/stop");
-        QCOMPARE(page.button->text(), "Avvia gesto continuo");
-        QCOMPARE(page.pad->texts().title, idleTitle);
-        host.reply();
-        host.controller().controlledResonance();
-        host.reply();
-        QVERIFY(!page.button->isEnabled());
-        host.controller().stop();
-        QVERIFY(!page.button->isEnabled());
-        host.reply();
-        QVERIFY(page.button->isEnabled());
     }
 
     // Only a charged release shoots; Esc cancels (the rest of the drag drives nothing). Keys: Left pulls 10
