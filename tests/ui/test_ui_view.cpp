@@ -56,8 +56,8 @@ struct Window {
         f.transport->replyOk(extra);
         QCoreApplication::processEvents();
     }
-    // Enabled (1) or not: the section rows (resonance, impulses, billiards), "Verifica", the address field;
-    // shown or not: the hint. Then the connection word and the badge.
+    // Enabled (1) or not: the three sections, "Verifica", the address; the hint shown; the connection, the
+    // badge.
     QString summary() {
         QString s;
         for (const char *name : {"tester.section.resonance", "tester.section.impulses",
@@ -201,8 +201,8 @@ private Q_SLOTS:
         w.reply();
         Q_EMIT qApp->applicationStateChanged(Qt::ApplicationActive);
         QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
-        // Closing the window while the gesture pad is held ends the gesture with a stop; the change the
-        // controller then publishes must not reach the half-destroyed window (Qt asserts in debug builds).
+        // Destroyed while the gesture pad is held, the window ends the gesture; nothing reaches it
+        // half-destroyed.
         w.view->viewState()->setSelectedSection(Section::resonance);
         w.view->viewState()->setResonancePage(ResonancePage::gesture);
         QCoreApplication::processEvents();
