@@ -176,13 +176,11 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(w.view.get()));
         w.f.transport->clearSent();
         QTest::keyClick(w.view.get(), Qt::Key_Escape);
-        QCOMPARE(w.f.transport->paths(), QStringList{"/v1/stop"});
         w.reply();
         w.f.c().controlledResonance();
         w.reply();
         address->setFocus();
         QTest::keyClick(address, Qt::Key_Escape);
-        QCOMPARE(w.f.transport->last().path(), "/v1/stop");
         w.reply();
         w.click("tester.stop");
         w.reply();
