@@ -659,17 +659,14 @@ private Q_SLOTS:
         QCOMPARE(h.terminations, 1);
         h.f.transport->replyOk();
         QCOMPARE(h.after(3.0), 1);
-
-        ControllerFixture f;
-        int terminations = 0;
-        TerminationHandshake handshake(f.clock, [&terminations] { ++terminations; });
-        QCOMPARE(handshake.requestTermination(), TerminationHandshake::Reply::terminateNow);
-        handshake.quit();
-        QCOMPARE(terminations, 1);
-        QVERIFY(f.transport->sent().isEmpty());
-        handshake.setController(f.controller.get());
-        f.controller.reset();
-        QCOMPARE(handshake.requestTermination(), TerminationHandshake::Reply::terminateNow);
+        h.handshake.setController(nullptr);
+        QCOMPARE(h.handshake.requestTermination(), TerminationHandshake::Reply::terminateNow);
+        h.handshake.quit();
+        QCOMPARE(h.terminations, 2);
+        QCOMPARE(h.f.transport->paths(), QStringList{"/v1/stop"}); // the first request's alone
+        h.handshake.setController(h.f.controller.get());
+        h.f.controller.reset();
+        QCOMPARE(h.handshake.requestTermination(), TerminationHandshake::Reply::terminateNow);
     }
 };
 

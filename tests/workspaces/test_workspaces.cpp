@@ -425,10 +425,8 @@ private Q_SLOTS:
         QFETCH(Pull, row);
         const auto &[dx, keys, releaseImpulse, end, charge, shot] = row;
         Table table;
-        if (!keys.isEmpty()) {
-            QVERIFY(QTest::qWaitForWindowActive(&table.host.window));
-            table.pad->setFocus(Qt::TabFocusReason);
-        }
+        QVERIFY(QTest::qWaitForWindowActive(&table.host.window));
+        table.pad->setFocus(Qt::TabFocusReason);
         WorkspaceHost &host = table.host;
         auto *box = host.find<QCheckBox>("tester.billiards.releaseImpulse");
         auto *bar = host.find<QProgressBar>("tester.billiards.chargeBar");
