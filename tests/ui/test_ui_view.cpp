@@ -56,8 +56,7 @@ struct Window {
         f.transport->replyOk(extra);
         QCoreApplication::processEvents();
     }
-    // Enabled (1) or not: the three sections, "Verifica", the address; the hint shown; the connection, the
-    // badge.
+    // 1 or 0: sections, "Verifica" and the address enabled, the hint shown; then connection and badge.
     QString summary() {
         QString s;
         for (const char *name : {"tester.section.resonance", "tester.section.impulses",
@@ -214,8 +213,7 @@ private Q_SLOTS:
         QVERIFY(!w.f.c().gestureWanted());
     }
 
-    // The log: a placeholder, then its lines newest first, failed ones red, each a Tab stop whose menu (Menu
-    // key, Shift+F10, right click) copies the line or, for a request, a curl command that repeats it.
+    // A placeholder, then lines newest first (failures red), each a Tab stop whose menu copies it or a curl.
     void logLinesShowAndCopy() {
         Window w(false); // the status request is still out: the log is empty
         auto *toggle = w.find("tester.log.toggle");
@@ -339,9 +337,8 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(documentationFile()).fileName(), "api.html");
     }
 
-    // Every way of choosing a tab shows its page alone and sends nothing; while switching is locked none
-    // does. On each page every Tab stop has a name and says what it is, and Tab follows the reading order:
-    // sidebar, connection bar, workspace (top to bottom, left column first), log, footer.
+    // Every way of choosing a tab shows its page alone and sends nothing (none while locked); on each page
+    // every Tab stop is named, in reading order: sidebar, connection, workspace (top down), log, footer.
     void pageTabsAndTheTabOrder() {
         Window w;
         QVERIFY(QTest::qWaitForWindowActive(w.view.get()));
@@ -431,8 +428,7 @@ private Q_SLOTS:
         }
     }
 
-    // A page built late shows the controller's state and then follows its field and enabling rule; assistive
-    // technology reads and sets each slider in the unit its row shows, as a drag to that value writes it.
+    // A late page shows the field, then follows it; assistive technology sets each slider in its row's unit.
     void slidersFollowTheFieldAndSpeakTheirUnit_data() {
         const auto resonance = Section::resonance, billiards = Section::billiards;
         const auto controlled = ResonancePage::controlled;
@@ -525,8 +521,7 @@ private Q_SLOTS:
         QCOMPARE(slider->shownText(), texts[0]);
     }
 
-    // With 24 pt instead of 10 pt every font of the window, built before or after the change, is 2.4 times as
-    // large, and at its minimum size nothing outside the scrolling workspace is cut short; a note wraps.
+    // At 24 pt for 10 pt every font is 2.4 times as large, nothing outside the workspace is cut; notes wrap.
     void textFollowsTheApplicationFont() {
         const auto restore = qScopeGuard([font = QApplication::font()] { QApplication::setFont(font); });
         QFont font = QApplication::font();
@@ -622,8 +617,7 @@ private Q_SLOTS:
         }
     }
 
-    // The answer comes once, on a later turn of the event loop: idle on the next turn, with an effect running
-    // after the stop's reply or at the 2.5 s fallback, whichever comes first.
+    // The answer comes once, on a later turn: idle at once, else at the stop's reply or the 2.5 s fallback.
     void quitWaitsForTheStopOrTheFallback_data() {
         QTest::addColumn<bool>("running");
         QTest::addColumn<double>("reply"); // seconds until the stop's reply

@@ -321,8 +321,7 @@ private Q_SLOTS:
         QCOMPARE(state(), "00101111 Pausa");
     }
 
-    // A press starts the gesture, its release (or a lost one, or leaving the page) stops it once the start is
-    // answered. The pad is a button that can be held; its accessible press is a tap.
+    // A press starts the gesture; its release, a lost one or leaving the page stops it; a11y's press taps.
     void gestureButtonAndPadDrags_data() {
         QTest::addColumn<bool>("keys");
         QTest::newRow("pointer") << false;
