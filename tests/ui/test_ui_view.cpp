@@ -93,8 +93,7 @@ struct Handshake {
     }
 };
 
-// A slider row: its page, the controller's field (or the curve's), the accessible minimum, maximum and step;
-// the field when the page is built, the value set by assistive technology, the field then; both texts.
+// A slider row: page, field, accessible range and step; the field before, the value set and the field then.
 struct SliderRow {
     Section section;
     ResonancePage page;
@@ -133,7 +132,6 @@ private Q_SLOTS:
         w.view->viewState()->setSelectedSection(Section::billiards);
         QCOMPARE(w.find<QLabel>("tester.version")->text(), "Versione di sviluppo");
         QCOMPARE(TesterView::versionLine("1.4.2"), "Versione 1.4.2");
-
         address->selectAll();
         QTest::keyClicks(address, "http://127.0.0.1:8080");
         QCOMPARE(w.f.c().address(), "http://127.0.0.1:8080");
@@ -184,7 +182,6 @@ private Q_SLOTS:
         w.click("tester.stop");
         w.reply();
         QCOMPARE(w.f.transport->paths(), (QStringList{"/v1/stop", "/v1/resonance", "/v1/stop", "/v1/stop"}));
-
         w.f.transport->clearSent();
         w.view->viewState()->setCueInteractionActive(true);
         const auto entriesBefore = w.f.c().entries().size();
@@ -225,7 +222,6 @@ private Q_SLOTS:
         QVERIFY(placeholder->isVisibleTo(w.view.get()));
         QCOMPARE(placeholder->text(),
                  "Nessuna richiesta. Il tester non interroga il servizio quando è inattivo.");
-
         w.f.transport->fail(); // the status request
         w.f.c().impulse("crisp");
         w.f.transport->fail(); // the automatic stop follows
@@ -494,7 +490,6 @@ private Q_SLOTS:
         QCOMPARE(slider->isEnabled(), enabledWhileBusy);
         w.reply();
         QVERIFY(slider->isEnabled());
-
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(slider);
         QAccessibleValueInterface *value = accessible->valueInterface();
         QCOMPARE(accessible->role(), QAccessible::Slider);
@@ -544,7 +539,6 @@ private Q_SLOTS:
         QCOMPARE(fontSizes(*after.view, 1), designed);
         QCOMPARE(fontSizes(*before.view, 1), designed);
         QVERIFY(before.find("tester.section.impulses")->sizeHint().height() > rowHeight); // drawn text too
-
         std::unique_ptr<QLabel> note(ui::note(QStringLiteral("Una nota lunga che non entra in una sola riga: "
                                                              "va a capo invece di essere tagliata.")));
         QVERIFY(note->hasHeightForWidth());

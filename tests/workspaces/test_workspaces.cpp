@@ -213,8 +213,7 @@ private Q_SLOTS:
         QCOMPARE(g.bounds, QRectF(0, 0, width, 164));
         QCOMPARE(g.rail, QRectF(10, 10, width - 20, 144));
         QCOMPARE(g.ballCenter, QPointF(ballX, 76));
-        QCOMPARE(g.tip.center(), QPointF(tipX, 76));
-        QCOMPARE(g.tip.size(), QSizeF(5, 5));
+        QCOMPARE(g.tip, QRectF(tipX - 2.5, 73.5, 5, 5));
         QCOMPARE(g.cue, QRectF(tipX - 156, 73.5, 156, 5));
         QCOMPARE(g.cueShadow, QRectF(tipX - 156, 76.5, 156, 7));
         QCOMPARE(g.aimLine, QLineF(ballX + 23, 76, width - 32, 76));
@@ -281,7 +280,6 @@ private Q_SLOTS:
         QCOMPARE(host.lastPath(), "/v1/stop");
         host.reply();
         QCOMPARE(host.enabled(controls), "11111");
-
         host.wire().clearSent();
         host.viewState.setResonancePage(ResonancePage::controlled);
         auto *pause = host.find<QPushButton>("tester.controlled.pause");
@@ -379,13 +377,11 @@ private Q_SLOTS:
         host.reply();
         QCOMPARE(host.wire().paths(), (QStringList{"/v1/resonance", "/v1/stop"}));
         host.reply();
-
         page.press();
         host.reply();
         keys ? page.pad->clearFocus() : page.move({60, 50}, Qt::NoButton);
         QVERIFY(!page.pad->isPressed());
         host.reply();
-
         accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
         host.reply();
         QCOMPARE(host.wire().paths().mid(4), (QStringList{"/v1/resonance", "/v1/stop"}));
@@ -434,7 +430,6 @@ private Q_SLOTS:
         }
         const double restTip = table.pad->geometry().tip.center().x();
         const TensionCurve::Sample pulled = host.controller().tensionCurve().sample(charge);
-
         keys.isEmpty() ? QTest::mousePress(table.pad, Qt::LeftButton, {}, table.pointer)
                        : table.type(keys.left(1));
         QVERIFY(host.viewState.cueInteractionActive());
@@ -449,7 +444,6 @@ private Q_SLOTS:
         QCOMPARE(host.lastPath(), charge > 0 ? "/v1/resonance/update" : "/v1/resonance");
         QCOMPARE(host.lastBody("intensity").toDouble(), pulled.intensity);
         table.answerAll();
-
         if (end == "escape") {
             QTest::keyClick(&host.window, Qt::Key_Escape);
             QCOMPARE(table.pad->hintText(), idleHint);
@@ -496,7 +490,6 @@ private Q_SLOTS:
                                "tester.billiards.curve", "tester.billiards.exponent",
                                "tester.billiards.curve.high.intensity"}),
                  "11111");
-
         TensionCurve expected = host.controller().tensionCurve();
         const auto slider = [&](const char *row) {
             return host.find<ui::ParameterSlider>(QStringLiteral("tester.billiards.curve.") + row)->slider();
@@ -509,7 +502,6 @@ private Q_SLOTS:
         host.settle(throttle);
         QCOMPARE(host.lastPath(), "/v1/resonance/update");
         QCOMPARE(host.lastBody("intensity").toDouble(), expected.sample(0.5).intensity);
-
         table.answerAll(0.3); // the finger rests
         QCOMPARE(host.lastPath(), "/v1/resonance/pause");
         QCOMPARE(table.pad->hintText(), pullingHint);
@@ -517,7 +509,6 @@ private Q_SLOTS:
         QCOMPARE(table.pad->hintText(), "Tensione in pausa · muovi per riprendere");
         host.controller().setHoldBehavior(HoldBehavior::maintain);
         QVERIFY(hold->segment(0)->isChecked());
-
         host.viewState.setCueInteractionActive(false); // what the window does on deactivation
         host.controller().stopOnDeactivation(QStringLiteral("il tester ha perso il primo piano"));
         QCOMPARE(table.pad->hintText(), idleHint);
