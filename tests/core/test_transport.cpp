@@ -9,6 +9,7 @@
 #include "api/CurlCommand.h"
 #include "api/NetworkTransport.h"
 #include "api/WireFormat.h"
+#include "core/ManualTimeSource.h"
 #include "core/TesterController.h"
 
 #include <QElapsedTimer>
@@ -31,7 +32,7 @@ namespace {
 // The server's answer to one request: a function acting on the socket. An empty step stalls.
 using Step = std::function<void(QTcpSocket *)>;
 
-Step send(const QByteArray &bytes) {
+Step answer(const QByteArray &bytes) {
     return [bytes](QTcpSocket *socket) { socket->write(bytes); };
 }
 void closeWithoutReply(QTcpSocket *socket) {
@@ -159,18 +160,17 @@ struct ScriptedServer : QTcpServer {
 };
 
 constexpr int patience = 5000; // ms; upper bound of every wait below
-const QByteArray clientID = "0F8E4A52-3C1D-4B7E-9A60-2D5F11C7B934";
 const QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: ";
 
 HttpRequest makeRequest(const QString &url, std::optional<QByteArray> body = std::nullopt) {
-    HttpRequest request{methodForBody(body.has_value()), QUrl(url), {}, body};
-    request.headers = {
-        {"X-VBL-Client", clientID}, {"X-VBL-Client-Name", "API Tester"}, {"Accept", "application/json"}};
-    if (body) {
-        request.headers.append({QByteArray("Content-Type"), QByteArray("application/json")});
-    }
-    return request;
+    return HttpRequest{methodForBody(body.has_value()), QUrl(url), {}, body};
 }
+
+// Keeps every request the controller hands it, unanswered.
+struct Capture final : HttpTransport {
+    QList<HttpRequest> *sent = nullptr;
+    void send(const HttpRequest &request, Completion) override { sent->append(request); }
+};
 
 struct Exchange {
     std::optional<HttpOutcome> outcome;
@@ -278,10 +278,19 @@ private Q_SLOTS:
         QFETCH(std::optional<QByteArray>, body);
         ScriptedServer server;
         const QByteArray replyBody = R"({"ok":true,"state":"ready"})";
-        server.fallback = send(reply(200, replyBody));
-        HttpRequest request =
-            makeRequest(server.baseUrl() + path, method == "POST" ? body.value_or("") : body);
-        request.body = body;
+        server.fallback = answer(reply(200, replyBody));
+        // The controller's own request (refused at first, for an address not yet typed), sent to `path`.
+        QList<HttpRequest> sent;
+        auto capture = std::make_unique<Capture>();
+        capture->sent = &sent;
+        TesterController c(QString(), std::move(capture), std::make_shared<ManualTimeSource>());
+        c.setAddress(server.baseUrl());
+        method == "POST" ? c.impulse("soft") : c.verifyConnection();
+        HttpRequest request = sent.value(0);
+        request.url = QUrl(server.baseUrl() + path);
+        if (method == "POST") {
+            request.body = body;
+        }
 
         NetworkTransport transport;
         const Exchange exchange = run(transport, request);
@@ -296,7 +305,7 @@ private Q_SLOTS:
         const QByteArrayList expected{method + ' ' + path.toLatin1() + " HTTP/1.1",
                                       body.value_or(""),
                                       "Host: 127.0.0.1:" + QByteArray::number(server.serverPort()),
-                                      "X-VBL-Client: " + clientID,
+                                      "X-VBL-Client: " + c.clientID().toLatin1(),
                                       "X-VBL-Client-Name: API Tester",
                                       "Accept: application/json",
                                       "Content-Type: " + QByteArray(post ? "application/json" : ""),
@@ -333,10 +342,10 @@ private Q_SLOTS:
         ScriptedServer elsewhere;
         ScriptedServer server;
         const QByteArray body = status == 204 ? QByteArray() : QByteArray(R"({"ok":false,"error":"Parole"})");
-        server.fallback = send(reply(status, body,
-                                     {{"Location", (elsewhere.baseUrl() + "/v1/status").toLatin1()},
-                                      {"Set-Cookie", "session=abc123; Path=/"},
-                                      {"Set-Cookie", "lease=7; Path=/v1"}}));
+        server.fallback = answer(reply(status, body,
+                                       {{"Location", (elsewhere.baseUrl() + "/v1/status").toLatin1()},
+                                        {"Set-Cookie", "session=abc123; Path=/"},
+                                        {"Set-Cookie", "lease=7; Path=/v1"}}));
         NetworkTransport transport;
         for (const char *path : {"/v1/status", "/v1/stop"}) {
             const Exchange exchange = run(transport, makeRequest(server.baseUrl() + path));
@@ -410,7 +419,7 @@ private Q_SLOTS:
         ScriptedServer server;
         const QByteArray body = size > 0 ? jsonOfSize(size) : QByteArray();
         const QByteArray chunk = "10000\r\n" + QByteArray(0x10000, 'x') + "\r\n";
-        server.fallback = size > 0 ? send(reply(200, body))
+        server.fallback = size > 0 ? answer(reply(200, body))
                                    : endless("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", chunk);
         NetworkTransport transport;
         const Exchange exchange = run(transport, makeRequest(server.baseUrl() + "/v1/status"));
@@ -456,20 +465,21 @@ private Q_SLOTS:
         row("endless body",
             endless(head + "999999999999\r\n\r\n{\"ok\":true,\"x\":\"", QByteArray(64 * 1024, 'x')),
             "^200: Risposta non valida$");
-        row("headers, then silence", send(head + "50\r\n\r\n"), "^Connessione non riuscita: nessun dato",
+        row("headers, then silence", answer(head + "50\r\n\r\n"), "^Connessione non riuscita: nessun dato",
             1300);
         row("invalid UTF-8 in message",
-            send(reply(503, "{\"ok\":false,\"message\":\"guasto \xC3\x28 \xFF\xFE fine\"}")),
+            answer(reply(503, "{\"ok\":false,\"message\":\"guasto \xC3\x28 \xFF\xFE fine\"}")),
             "^503: (Risposta non valida|guasto .*fine)$");
-        row("100,000 nested arrays", send(reply(200, "{\"ok\":true,\"x\":" + nested + "}")),
+        row("100,000 nested arrays", answer(reply(200, "{\"ok\":true,\"x\":" + nested + "}")),
             "^200: Risposta non valida$");
         row("400-digit number",
-            send(reply(500, "{\"ok\":false,\"remainingDurationMs\":" + digits + ",\"mode\":" + digits + "}")),
+            answer(
+                reply(500, "{\"ok\":false,\"remainingDurationMs\":" + digits + ",\"mode\":" + digits + "}")),
             "^500: Risposta non valida$");
         row("reset mid-reply", resetMidReply, "^Connessione non riuscita: ");
         // Never taken for the answer to the later request, which alone decides the outcome.
         row("unasked reply on a kept-alive connection",
-            send(reply(500, R"({"ok":false,"error":"the real answer"})")),
+            answer(reply(500, R"({"ok":false,"error":"the real answer"})")),
             "^(500: the real answer|Connessione non riuscita: .+)$", 0,
             reply(200, R"({"ok":true,"emitted":true,"message":"unasked"})"));
     }
@@ -480,7 +490,7 @@ private Q_SLOTS:
         QFETCH(int, earliestMs);
         QFETCH(QByteArray, unasked);
         ScriptedServer server;
-        server.queue.append(send(reply(200, R"({"ok":true,"state":"idle"})") + unasked));
+        server.queue.append(answer(reply(200, R"({"ok":true,"state":"idle"})") + unasked));
         server.fallback = step;
         TesterController c(server.baseUrl()); // the production transport and clock
         QVERIFY(QTest::qWaitFor([&] { return !c.busy(); }, 5000));
