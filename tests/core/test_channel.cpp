@@ -1,8 +1,6 @@
-// What the tester puts on the wire and how it reads the service's replies: request bodies byte for
-// byte, reply decoding, the status summary, the base-address rule and the log. Then the request
-// channel on virtual time with a scripted transport: what goes out, one request at a time, log and
-// status lines, address refusal, the stop that waits for the channel, the stop before quitting and
-// on deactivation, and nothing left running once the controller is gone.
+// The request channel on virtual time with a scripted transport: one request at a time, log and status
+// lines, address refusal, the stop that waits for the channel, before quitting and on deactivation, nothing
+// running once the controller is gone. Then request bodies byte for byte, replies, the address rule, the log.
 
 #include "api/ServiceReply.h"
 #include "api/WireFormat.h"
@@ -396,8 +394,6 @@ private Q_SLOTS:
         QCOMPARE(fake->sent().size(), 3);
     }
 
-    // --- Wire format, replies, address rule, log ---------------------------------------------------
-
     // Keys ascending at every depth, integers without a fraction, doubles to their last digit, compact
     // UTF-8; a body JSON cannot carry is not encoded (the bodies the controller builds: controllerStarts).
     void bodies_data() {
@@ -602,13 +598,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         // Thumbs up with a skin tone, e with a combining accent, a flag, a joined family, a surrogate pair.
         const QString thumb = QStringLiteral("\U0001F44D\U0001F3FD"), accented = QStringLiteral("e\u0301");
-        const QStringList pieces{"x",
-                                 thumb,
-                                 accented,
-                                 QStringLiteral("\U0001F1EE\U0001F1F9"),
-                                 QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467"),
-                                 QStringLiteral("\U0001F600"),
-                                 "\r\n"};
+        const QStringList pieces =
+            QStringLiteral(
+                "x|%1|%2|\U0001F1EE\U0001F1F9|\U0001F468\u200D\U0001F469\u200D\U0001F467|\U0001F600|\r\n")
+                .arg(thumb, accented)
+                .split('|');
         for (int i = 0; i < pieces.size(); ++i) {
             QTest::addRow("401 of piece %d", i) << pieces[i].repeated(401) << pieces[i].repeated(400);
         }
@@ -624,12 +618,10 @@ private Q_SLOTS:
     void logCutsByUserPerceivedCharacters() {
         QFETCH(QString, text);
         QFETCH(QString, expected);
-        QCOMPARE(truncateGraphemes(text, 400), expected);
         ControllerFixture f; // its status request has logged one line already
         f.c().addLog(text, true);
         QCOMPARE(f.c().entries().size(), 2);
-        QCOMPARE(f.c().entries().first().text, expected);
-        QVERIFY(f.c().entries().first().failed);
+        QCOMPARE(top(f.c()), expected + " [failed]");
     }
 
     void logKeepsThirtyNewest() {

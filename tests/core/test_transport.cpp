@@ -194,7 +194,6 @@ std::shared_ptr<Exchange> start(HttpTransport &transport, const HttpRequest &req
     return exchange;
 }
 
-// One exchange, waited for.
 Exchange run(HttpTransport &transport, const HttpRequest &request) {
     const auto exchange = start(transport, request);
     return QTest::qWaitFor([&] { return exchange->outcome.has_value(); }, patience) ? *exchange : Exchange();
@@ -449,8 +448,7 @@ private Q_SLOTS:
         QCOMPARE(exchange->calls, 0);
     }
 
-    // --- Hostile peers ---------------------------------------------------------------------------
-
+    // Hostile peers.
     void peer_data() {
         QTest::addColumn<Step>("step");          // the answer to the request after the construction's
         QTest::addColumn<QString>("status");     // a pattern
