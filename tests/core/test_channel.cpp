@@ -58,7 +58,7 @@ struct ForwardingTransport final : HttpTransport {
     void send(const HttpRequest &request, Completion done) override { fake->send(request, std::move(done)); }
 };
 
-// Every operation a user can trigger; the first eight send a request when idle.
+// Every operation a user or the window can trigger; the first eight send a request when idle.
 const QList<Operation> operations{&TesterController::verifyConnection,
                                   [](TesterController &c) { c.impulse("crisp"); },
                                   &TesterController::sequence,
@@ -70,7 +70,8 @@ const QList<Operation> operations{&TesterController::verifyConnection,
                                   &TesterController::endGesturePadDrag,
                                   &TesterController::togglePause,
                                   [](TesterController &c) { c.updateCueDrag(100); },
-                                  &TesterController::endCueDrag};
+                                  &TesterController::endCueDrag,
+                                  [](TesterController &c) { c.stopOnDeactivation("perso il primo piano"); }};
 
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
 const double infinity = std::numeric_limits<double>::infinity();
@@ -96,9 +97,10 @@ class TestChannel : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The construction's status request, and a client ID of every controller's own (the headers that
-    // carry it, as the service reads them: test_transport).
-    void construction() {
+    // The construction's status request and a client ID of every controller's own (the headers that carry
+    // it, as the service reads them: test_transport). What a successful reply leaves besides its line: a
+    // status summary above it, the paused flag only in controlled mode, and nothing at all from a heartbeat.
+    void constructionAndWhatRepliesLeave() {
         ControllerFixture f(home, false);
         TesterController &c = f.c();
         QCOMPARE(c.status(), QStringLiteral("Collegamento al servizio API locale\u2026"));
@@ -108,8 +110,28 @@ private Q_SLOTS:
             "^[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}$");
         QVERIFY2(uuid.match(c.clientID()).hasMatch(), qPrintable(c.clientID()));
         QVERIFY(ControllerFixture(home, false).c().clientID() != c.clientID());
-        f.transport->replyOk();
+        f.advance(0.012);
+        f.transport->replyOk({{"available", true}, {"state", "ready"}, {"version", "2"}, {"paused", true}});
         QVERIFY(!c.busy() && c.connected() && c.controlsEnabled());
+        QCOMPARE(c.entries().size(), 2);
+        QCOMPARE(top(c, 0), "state: ready · available: true");
+        QVERIFY(!c.entries().at(0).request && c.entries().at(1).request);
+        QCOMPARE(top(c, 1), "GET /v1/status · 200 · 12 ms · OK");
+        QVERIFY(!c.controlledPaused());
+        c.verifyConnection(); // a failed status reply logs no summary
+        f.transport->replyJson(503, {{"ok", false}, {"state", "busy"}});
+        QCOMPARE(c.entries().size(), 3);
+        c.controlledResonance();
+        f.advance(0.02);
+        f.transport->replyOk({{"paused", true}});
+        QVERIFY(c.controlledPaused());
+        const QList<LogEntry> log = c.entries();
+        f.advance(0.5);
+        QCOMPARE(f.transport->last().path(), "/v1/heartbeat");
+        f.advance(0.003);
+        f.transport->replyOk();
+        QCOMPARE(c.entries(), log);
+        QCOMPARE(c.status(), "Connesso · 20 ms"); // the start's, untouched by the heartbeat
     }
 
     // The controller keeps the trimmed base for its effect; a refused address sends nothing,
@@ -229,33 +251,6 @@ private Q_SLOTS:
         QCOMPARE(f.transport->sent().size(), stops ? 2 : 1);
     }
 
-    // What a successful reply leaves besides its line: a status summary above it, the paused flag
-    // only in controlled mode, and nothing at all from a heartbeat.
-    void whatRepliesLeaveBehind() {
-        ControllerFixture f(home, false);
-        f.advance(0.012);
-        f.transport->replyOk({{"available", true}, {"state", "ready"}, {"version", "2"}, {"paused", true}});
-        QCOMPARE(f.c().entries().size(), 2);
-        QCOMPARE(top(f.c(), 0), "state: ready · available: true");
-        QVERIFY(!f.c().entries().at(0).request && f.c().entries().at(1).request);
-        QCOMPARE(top(f.c(), 1), "GET /v1/status · 200 · 12 ms · OK");
-        QVERIFY(!f.c().controlledPaused());
-        f.c().verifyConnection(); // a failed status reply logs no summary
-        f.transport->replyJson(503, {{"ok", false}, {"state", "busy"}});
-        QCOMPARE(f.c().entries().size(), 3);
-        f.c().controlledResonance();
-        f.advance(0.02);
-        f.transport->replyOk({{"paused", true}});
-        QVERIFY(f.c().controlledPaused());
-        const QList<LogEntry> log = f.c().entries();
-        f.advance(0.5);
-        QCOMPARE(f.transport->last().path(), "/v1/heartbeat");
-        f.advance(0.003);
-        f.transport->replyOk();
-        QCOMPARE(f.c().entries(), log);
-        QCOMPARE(f.c().status(), "Connesso · 20 ms"); // the start's, untouched by the heartbeat
-    }
-
     // A stop goes to the address field while idle, and after the request in flight to the
     // address its effect runs at.
     void stopGoesWhereTheEffectRuns() {
@@ -347,17 +342,10 @@ private Q_SLOTS:
         QVERIFY(!c.resonanceMode() && !c.effectAddress() && c.controlsEnabled());
     }
 
+    // A status request in flight is no effect (operationsWhileInFlightChangeNothing); within the sequence
+    // window an effect still counts as running.
     void deactivation() {
         const QString reason = QStringLiteral("il tester ha perso il primo piano");
-        ControllerFixture idle;
-        ControllerFixture checking(home, false); // a status request in flight is not an effect
-        for (ControllerFixture *f : {&idle, &checking}) {
-            const QVariantMap before = snapshot(f->c());
-            f->c().stopOnDeactivation(reason);
-            QVERIFY(snapshot(f->c()) == before);
-            QCOMPARE(f->transport->sent().size(), f == &idle ? 0 : 1);
-        }
-        // Within the sequence window an effect still counts as running.
         ControllerFixture f;
         f.c().sequence();
         f.transport->replyOk();
