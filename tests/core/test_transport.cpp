@@ -1,9 +1,7 @@
-// The HTTP transport against a real server on 127.0.0.1 started by the test: the request bytes
-// the server sees (and sees again from the curl command that copies the request), replies of any status,
-// redirects and cookies refused, failed connections and the two time-outs (the only checks here on real
-// time), and the body cap. Then the real controller against peers that misbehave on purpose: whatever
-// a peer sends or withholds, the tester stays responsive, logs a failure, is idle again within
-// 2.5 s, keeps its memory bounded and never has more than one request in flight.
+// The HTTP transport against a real server on 127.0.0.1: the controller's requests as the server sees them
+// (again from their curl copies), any status, no redirects or cookies, failed connections, the two time-outs
+// (real time) and the body cap. Then the real controller against peers that misbehave on purpose: it stays
+// responsive, logs a failure, is idle within 2.5 s, keeps memory bounded, has one request in flight at most.
 
 #include "api/Command.h"
 #include "api/CurlCommand.h"
