@@ -1,17 +1,13 @@
-// Effects on virtual time: the phases every effect passes through (impulses, the sequence's
-// 0.33 s window, the automatic stop after a failed start, which controls are editable), live
-// updates through the 50 ms throttle, the controlled resonance's lease heartbeat and pause/resume,
-// and the timed resonance's local deadline (the gesture's pad and button: test_workspaces). The
-// billiards cue: pull to charge to curve values on the wire, the rest detector and hold-behaviour
-// switches, curve edits during a drag, and the release impulse with its threshold, address, timing
-// and cancellation. The tension curve itself: worked values of the initial curve; for any curve,
-// every parameter runs from its start to its end value along charge^exponent, with the exponent and
-// the end values limited to their ranges (a non-finite one replaced by its fallback).
+// Effects on virtual time: the phases every effect passes through, live updates through the 50 ms
+// throttle, the controlled resonance's lease heartbeat and pause, the timed resonance's local deadline
+// (the gesture's pad and button: test_workspaces), the billiards cue from the first pull to the release
+// impulse, and the tension curve's shape and limits.
 
 #include "support/ControllerFixture.h"
 
 #include <QHash>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
@@ -22,6 +18,7 @@ namespace {
 
 constexpr double eps = 1e-9;
 constexpr double none = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 QJsonObject obj(const QString &key, double value) {
     return std::isnan(value) ? QJsonObject{} : QJsonObject{{key, value}};
@@ -31,7 +28,10 @@ const QJsonObject paused{{QStringLiteral("paused"), true}};
 using Setup = std::function<void(ControllerFixture &)>;
 
 const Setup sequence = [](ControllerFixture &f) { f.c().sequence(); };
-const Setup timed = [](ControllerFixture &f) { f.c().timedResonance(); };
+const Setup timed = [](ControllerFixture &f) {
+    f.c().setDurationMilliseconds(5000);
+    f.c().timedResonance();
+};
 const Setup controlled = [](ControllerFixture &f) { f.c().controlledResonance(); };
 const Setup gesture = [](ControllerFixture &f) { f.c().toggleContinuousGesture(); };
 
@@ -45,32 +45,23 @@ QString editable(const TesterController &c) {
     return flags;
 }
 
-// Starts a resonance of this mode ("timed": 5 s), confirmed 2 ms later, and forgets the start.
-void startConfirmed(ControllerFixture &f, const QString &mode) {
-    if (mode == "gesture") {
-        f.c().beginGesture(true);
-    } else if (mode == "timed") {
-        f.c().setDurationMilliseconds(5000);
-        f.c().timedResonance();
-    } else {
-        f.c().controlledResonance();
-    }
+// Starts an effect, confirms it 2 ms later, and forgets the start.
+void startConfirmed(ControllerFixture &f, const Setup &start) {
+    start(f);
     f.advance(0.002);
     f.ok();
     f.transport->clearSent();
 }
 
 struct Deadline {
-    double durationMs, remainingMs; // the start reply's remaining time, unless none
-    QString key;                    // changed while running, unless empty
-    double value, updateRemainingMs, stopAfterStart;
+    double durationMs;
+    QJsonObject startReply;
+    QString key; // changed while running, unless empty
+    double value;
+    QJsonObject updateReply;
+    double stopAfterStart; // none: no stop at all
 };
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
-
-double sentIntensity(const FakeTransport::Sent &sent) {
-    return sent.json().value(QStringLiteral("intensity")).toDouble();
-}
 QJsonObject curveValues(double charge, const TensionCurve &curve = {}) {
     const auto s = curve.sample(charge);
     return {{"intensity", s.intensity}, {"pulseRateHz", s.cadence}, {"sharpness", s.sharpness}};
@@ -82,22 +73,21 @@ void dragTo(ControllerFixture &f, double pull) {
     f.advance(0.002);
     f.ok();
     f.advance(0.1);
-    if (pull != 0) {
-        f.c().updateCueDrag(pull);
-    }
+    f.c().updateCueDrag(pull);
 }
 
 struct Release {
     double pull;
-    bool enabled;
-    QString inFlight;        // at the release: the start, an update, or nothing
-    bool fails;              // the request in flight
+    QString inFlight; // at the release: the start, an update, or nothing
+    // Then: the request in flight "fails", "quit first" (before the stop's reply), a "failed stop",
+    // or, while the impulse waits for its turn, "Esc", "deactivation" or "quit".
+    QString then;
     double impulseAfterStop; // seconds after the stop's send; none: no impulse
 };
 
 struct Limited {
     TensionCurve curve;
-    double exponent;     // the one sampling uses
+    double exponent;    // the one sampling uses
     QList<double> ends; // intensity, cadence and sharpness, start and end, as sampling uses them
 };
 
@@ -105,7 +95,6 @@ struct Limited {
 
 Q_DECLARE_METATYPE(Deadline)
 Q_DECLARE_METATYPE(Setup)
-
 Q_DECLARE_METATYPE(Release)
 Q_DECLARE_METATYPE(Limited)
 
@@ -113,8 +102,6 @@ class ResonancesTest : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // --- Phases ----------------------------------------------------------------------------
-
     // Nothing can start during the window, which ends 0.18 + 0.15 s after the reply without a
     // request; an impulse leaves no effect behind.
     void sequenceWindowAndImpulse() {
@@ -145,32 +132,6 @@ private Q_SLOTS:
         QCOMPARE(f.count(), 2);
     }
 
-    void failedStartStopsAtTheSameAddress_data() {
-        QTest::addColumn<Setup>("start");
-        QTest::addColumn<bool>("transportFailure");
-        QTest::newRow("sequence, error reply") << sequence << false;
-        QTest::newRow("sequence, transport failure") << sequence << true;
-        QTest::newRow("timed, error reply") << timed << false;
-        QTest::newRow("controlled, transport failure") << controlled << true;
-        QTest::newRow("gesture, transport failure") << gesture << true;
-    }
-    void failedStartStopsAtTheSameAddress() {
-        QFETCH(Setup, start);
-        QFETCH(bool, transportFailure);
-        ControllerFixture f(QStringLiteral("http://127.0.0.1:59724"));
-        start(f);
-        f.c().setAddress(home);
-        transportFailure ? f.transport->fail() : f.transport->reply(500, "not json");
-        QCOMPARE(f.count(), 2);
-        QCOMPARE(f.lastUrl(), QStringLiteral("http://127.0.0.1:59724/v1/stop"));
-        QVERIFY(!f.c().effectRunning() && !f.c().effectEndPending() && !f.c().heartbeatActive());
-        QVERIFY(!f.c().gestureWanted() && !f.c().continuousGesture());
-        f.ok();
-        QVERIFY(f.c().controlsEnabled());
-        f.advance(1);
-        QCOMPARE(f.count(), 2);
-    }
-
     void editableControlsInEveryPhase_data() {
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<QString>("expected");
@@ -182,7 +143,8 @@ private Q_SLOTS:
             return Setup([start](ControllerFixture &f) { start(f), f.c().stop(); });
         };
         QTest::newRow("idle") << Setup([](ControllerFixture &) {}) << "111111";
-        QTest::newRow("impulse in flight") << Setup([](ControllerFixture &f) { f.c().impulse("soft"); }) << "000000";
+        QTest::newRow("impulse in flight")
+            << Setup([](ControllerFixture &f) { f.c().impulse("soft"); }) << "000000";
         QTest::newRow("sequence window") << confirmed(sequence) << "000000";
         QTest::newRow("timed starting") << timed << "000110";
         QTest::newRow("timed running") << confirmed(timed) << "000110";
@@ -200,11 +162,6 @@ private Q_SLOTS:
             f.ok();
         }) << "000000";
         QTest::newRow("after the stop reply") << confirmed(stopped(confirmed(controlled))) << "111111";
-        QTest::newRow("after an automatic stop") << Setup([](ControllerFixture &f) {
-            f.c().timedResonance();
-            f.transport->fail();
-            f.ok();
-        }) << "111111";
     }
     void editableControlsInEveryPhase() {
         QFETCH(Setup, setup);
@@ -213,8 +170,6 @@ private Q_SLOTS:
         setup(f);
         QCOMPARE(editable(f.c()), expected);
     }
-
-    // --- Live updates ---------------------------------------------------------------------
 
     // The 50 ms count from the previous send, not from its reply; each update carries the
     // value current when it leaves; the slider's last position reaches the service; updates
@@ -254,17 +209,14 @@ private Q_SLOTS:
     // live update (the start counts as one, a heartbeat does not); nothing overtakes.
     void changeWaitsForTheRequestInFlight_data() {
         QTest::addColumn<bool>("heartbeat"); // in flight; else the start
-        QTest::addColumn<bool>("pause");     // the change; else an update
         QTest::addColumn<double>("replyAfter");
         QTest::addColumn<double>("sentAfter"); // both from the send of the request in flight
-        QTest::newRow("update, start answered within the turn: at 50 ms") << false << false << 0.030 << 0.050;
-        QTest::newRow("update, start answered after the turn: 1 ms after") << false << false << 0.080 << 0.081;
-        QTest::newRow("pause, start answered within the turn") << false << true << 0.030 << 0.050;
-        QTest::newRow("update, heartbeat answered: at once") << true << false << 0.030 << 0.031;
+        QTest::newRow("start answered within the turn: at 50 ms") << false << 0.030 << 0.050;
+        QTest::newRow("start answered after the turn: 1 ms after") << false << 0.080 << 0.081;
+        QTest::newRow("heartbeat answered: at once") << true << 0.030 << 0.031;
     }
     void changeWaitsForTheRequestInFlight() {
         QFETCH(bool, heartbeat);
-        QFETCH(bool, pause);
         QFETCH(double, replyAfter);
         QFETCH(double, sentAfter);
         ControllerFixture f;
@@ -277,142 +229,135 @@ private Q_SLOTS:
         }
         const double sent = f.last().at;
         f.advance(0.005);
-        pause ? f.c().togglePause() : f.c().setIntensity(0.9);
+        f.c().setIntensity(0.9);
         f.advanceTo(sent + replyAfter);
         QCOMPARE(f.count(), 1);
         f.ok();
         QVERIFY(f.advanceUntilCount(2, 0.2));
-        QCOMPARE(f.last().path(), pause ? paths::pause : paths::update);
-        QCOMPARE(f.last().json(), pause ? QJsonObject{} : obj("intensity", 0.9));
+        QCOMPARE(f.last().path(), paths::update);
+        QCOMPARE(f.last().json(), obj("intensity", 0.9));
         VERIFY_NEAR(f.last().at - sent, sentAfter, 0.0006);
     }
 
-    // All seven parameters change within one turn: one body with the mode's keys only,
-    // milliseconds rounded half away from zero, compared unrounded (a change within the same
-    // whole millisecond still travels).
+    // All seven parameters change within one turn (duration 5000 -> 6000.5 ms, transition 40 -> 40.4 ms):
+    // one body with the mode's keys only, milliseconds rounded half away from zero, compared unrounded
+    // (a change within the same whole millisecond still travels).
     void onlyTheModesKeysTravelRounded_data() {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<double>("duration");   // from 5000
-        QTest::addColumn<double>("transition"); // from 40
+        QTest::addColumn<Setup>("start");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("gesture") << "gesture" << 6000.5 << 90.5
+        QTest::newRow("gesture") << gesture
                                  << QByteArray(R"({"fineness":0.72,"intensity":0.71,"reactivity":0.73})");
-        QTest::newRow("timed") << "timed" << 6000.5 << 90.5
+        QTest::newRow("timed") << timed
                                << QByteArray(R"({"durationMs":6001,"fineness":0.72,"intensity":0.71})");
-        QTest::newRow("timed, 5000.4") << "timed" << 5000.4 << 90.5
-                                       << QByteArray(R"({"durationMs":5000,"fineness":0.72,"intensity":0.71})");
         QTest::newRow("controlled")
-            << "controlled" << 6000.5 << 90.5
-            << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":91})");
-        QTest::newRow("controlled, 40.4")
-            << "controlled" << 6000.5 << 40.4
+            << controlled
             << QByteArray(R"({"intensity":0.71,"pulseRateHz":17,"sharpness":0.74,"transitionMs":40})");
     }
     void onlyTheModesKeysTravelRounded() {
-        QFETCH(QString, mode);
-        QFETCH(double, duration);
-        QFETCH(double, transition);
+        QFETCH(Setup, start);
         QFETCH(QByteArray, body);
         ControllerFixture f;
-        startConfirmed(f, mode);
+        startConfirmed(f, start);
         f.advance(0.1);
         auto &c = f.c();
         c.setIntensity(0.71);
         c.setFineness(0.72);
         c.setReactivity(0.73);
-        c.setDurationMilliseconds(duration);
+        c.setDurationMilliseconds(6000.5);
         c.setPulseRateHz(17);
         c.setSharpness(0.74);
-        c.setTransitionMilliseconds(transition);
+        c.setTransitionMilliseconds(40.4);
         f.runWithPromptReplies(0.3);
         QCOMPARE(f.paths(), QStringList{paths::update}); // the dropped keys were not kept either
         QCOMPARE(f.last().rawBody(), body);
     }
 
-    // Updates go where the effect runs, are not logged when they succeed, and a failed one
-    // stops the effect: the change queued behind it dies with it.
-    void updatesFollowTheEffectAndAFailedOneStopsIt() {
-        ControllerFixture f(QStringLiteral(" http://127.0.0.1:59723/ "));
-        f.startControlled();
-        f.c().setAddress(QStringLiteral("http://127.0.0.1:1"));
-        const auto logBefore = f.c().entries();
-        f.advance(0.1);
-        f.c().setIntensity(0.2);
-        f.advance(0.001);
-        QCOMPARE(f.lastUrl(), home + paths::update);
-        f.advance(0.007);
-        f.ok();
-        QCOMPARE(f.c().entries(), logBefore);
-        QCOMPARE(f.c().status(), QStringLiteral("Parametri aggiornati \u00B7 7 ms"));
-        f.c().setIntensity(0.3);
-        f.advance(0.1);
-        f.c().setSharpness(0.9);
-        f.failWith(500);
-        QCOMPARE(f.paths(), (QStringList{paths::update, paths::update, paths::stop}));
-        QCOMPARE(f.lastUrl(), home + paths::stop);
-        QVERIFY(f.c().entries().first().failed);
-        f.ok();
-        f.advance(1.0);
-        QCOMPARE(f.count(), 3);
-        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
+    // A failed start, update or heartbeat stops the effect where it runs, not at a later address field;
+    // a change queued behind it dies with it, and nothing follows. Beats go every 0.5 s after the start
+    // reply, a change made while idle is not kept for later, and successful updates and beats are not
+    // logged.
+    void failedRequestStopsWhereTheEffectRuns_data() {
+        QTest::addColumn<Setup>("start");
+        QTest::addColumn<QString>("failing");
+        QTest::newRow("sequence, error reply") << sequence << "reply";
+        QTest::newRow("sequence, transport failure") << sequence << "transport";
+        QTest::newRow("timed, error reply") << timed << "reply";
+        QTest::newRow("controlled, transport failure") << controlled << "transport";
+        QTest::newRow("gesture, transport failure") << gesture << "transport";
+        QTest::newRow("update") << controlled << "update";
+        QTest::newRow("heartbeat") << controlled << "heartbeat";
     }
-
-    // --- Controlled resonance: heartbeat and pause ---------------------------------------
-
-    // Beats every 0.5 s after the start reply; a change made while idle is not kept for later.
-    // A failed beat stops the effect where it runs and nothing follows.
-    void heartbeatEveryHalfSecondAndAFailedOneStops() {
-        ControllerFixture f;
+    void failedRequestStopsWhereTheEffectRuns() {
+        QFETCH(Setup, start);
+        QFETCH(QString, failing);
+        ControllerFixture f(QStringLiteral(" http://127.0.0.1:59723/ "));
         f.c().setPulseRateHz(44);
-        f.startControlled();
-        const double confirmed = f.now();
-        f.runWithPromptReplies(1.6);
-        const auto beats = f.requestsTo(paths::heartbeat);
-        QCOMPARE(f.count(), beats.size());
-        QCOMPARE(beats.size(), 3);
-        for (int i = 0; i < beats.size(); ++i) {
-            VERIFY_NEAR(beats.at(i).at, confirmed + 0.5 * (i + 1), 0.0011);
-            QCOMPARE(beats.at(i).rawBody(), QByteArray("{}"));
+        start(f);
+        f.c().setAddress(QStringLiteral("http://127.0.0.1:1"));
+        const bool running = failing == "update" || failing == "heartbeat";
+        if (failing == "reply") {
+            f.transport->reply(500, "not json");
+        } else if (failing == "transport") {
+            f.transport->fail();
+        } else {
+            f.advance(0.002);
+            f.ok();
+            const auto logBefore = f.c().entries();
+            f.runWithPromptReplies(1.6);
+            const QStringList beats{paths::heartbeat, paths::heartbeat, paths::heartbeat};
+            QCOMPARE(f.paths(), QStringList{paths::resonance} + beats);
+            f.c().setIntensity(0.2);
+            f.advance(0.001);
+            QCOMPARE(f.lastUrl(), home + paths::update);
+            f.advance(0.007);
+            f.ok();
+            QCOMPARE(f.c().entries(), logBefore);
+            QCOMPARE(f.c().status(), QStringLiteral("Parametri aggiornati \u00B7 7 ms"));
+            if (failing == "heartbeat") {
+                QVERIFY(f.advanceUntilCount(6, 1.0));
+                QCOMPARE(f.last().path(), paths::heartbeat);
+                f.failWith(410);
+            } else {
+                f.c().setIntensity(0.3);
+                f.advance(0.1);
+                f.c().setSharpness(0.9);
+                f.failWith(500);
+            }
         }
-        f.c().setAddress(QStringLiteral("http://127.0.0.1:2"));
-        f.advance(0.5);
-        QCOMPARE(f.last().path(), paths::heartbeat);
-        f.failWith(410);
-        QVERIFY(f.c().entries().first().failed && !f.c().heartbeatActive());
+        const int sent = running ? 7 : 2;
+        QCOMPARE(f.count(), sent);
         QCOMPARE(f.lastUrl(), home + paths::stop);
+        QVERIFY(f.c().entries().first().failed && !f.c().effectEndPending() && !f.c().heartbeatActive());
+        QVERIFY(!f.c().gestureWanted() && !f.c().continuousGesture());
+        QCOMPARE(f.c().effectRunning(), running); // until the stop is answered
         f.ok();
         QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value() && f.c().controlsEnabled());
         QCOMPARE(f.c().status(), QStringLiteral("Feedback fermato."));
         f.advance(3);
-        QCOMPARE(f.count(), 5);
+        QCOMPARE(f.count(), sent);
     }
 
-    void heartbeatWaitsForALeaseThatIsOldEnough_data() {
-        QTest::addColumn<double>("replyDelay");
-        QTest::addColumn<bool>("beatAtOneSecond");
-        // A slow reply renews the lease late; the next tick then finds it younger than 0.45 s.
-        QTest::newRow("renewed 0.44 s before the tick") << 0.060 << false;
-        QTest::newRow("renewed 0.46 s before the tick") << 0.040 << true;
-    }
+    // A slow reply renews the lease late; a tick that finds it younger than 0.45 s sends no beat, and
+    // the beat waits one tick, no more.
     void heartbeatWaitsForALeaseThatIsOldEnough() {
-        QFETCH(double, replyDelay);
-        QFETCH(bool, beatAtOneSecond);
         ControllerFixture f;
         f.c().controlledResonance();
         f.ok();
         const double confirmed = f.now();
         f.advanceTo(confirmed + 0.5);
         QCOMPARE(f.paths(), (QStringList{paths::resonance, paths::heartbeat}));
-        f.advanceTo(confirmed + 0.5 + replyDelay);
+        QCOMPARE(f.last().rawBody(), QByteArray("{}"));
+        f.advanceTo(confirmed + 0.54); // renewed 0.46 s before the next tick
         f.ok();
         f.advanceTo(confirmed + 1.0001);
-        QCOMPARE(f.countOf(paths::heartbeat), beatAtOneSecond ? 2 : 1);
-        if (beatAtOneSecond) {
-            f.ok();
-        }
-        f.advanceTo(confirmed + 1.5001); // either way the next beat is no more than one tick late
-        QCOMPARE(f.countOf(paths::heartbeat), beatAtOneSecond ? 3 : 2);
-        VERIFY_NEAR(f.last().at, confirmed + 1.5, 1e-6);
+        QCOMPARE(f.countOf(paths::heartbeat), 2);
+        f.advanceTo(confirmed + 1.06); // renewed 0.44 s before the next tick
+        f.ok();
+        f.advanceTo(confirmed + 1.5001);
+        QCOMPARE(f.countOf(paths::heartbeat), 2);
+        f.advanceTo(confirmed + 2.0001);
+        QCOMPARE(f.countOf(paths::heartbeat), 3);
+        VERIFY_NEAR(f.last().at, confirmed + 2.0, 1e-6);
     }
 
     // Which replies renew the lease, at the moment they arrive.
@@ -420,7 +365,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("request"); // in flight when the reply comes
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("renews");
-        for (const char *request : {"controlled", "gesture", "pause", "resume", "heartbeat", "update, controlled"})
+        for (const char *request :
+             {"controlled", "gesture", "pause", "resume", "heartbeat", "update, controlled"})
             QTest::newRow(request) << request << true << true;
         for (const char *request : {"update, timed", "timed", "impulse", "sequence", "status", "stop"})
             QTest::newRow(request) << request << true << false;
@@ -432,15 +378,17 @@ private Q_SLOTS:
         QFETCH(bool, renews);
         ControllerFixture f;
         auto &c = f.c();
-        const QHash<QString, std::function<void()>> starts{
-            {"controlled", [&] { c.controlledResonance(); }}, {"gesture", [&] { c.beginGesture(true); }},
-            {"timed", [&] { c.timedResonance(); }},           {"impulse", [&] { c.impulse("crisp"); }},
-            {"sequence", [&] { c.sequence(); }},              {"status", [&] { c.verifyConnection(); }},
-            {"stop", [&] { c.stop(); }}};
+        const QHash<QString, std::function<void()>> starts{{"controlled", [&] { c.controlledResonance(); }},
+                                                           {"gesture", [&] { c.beginGesture(true); }},
+                                                           {"timed", [&] { c.timedResonance(); }},
+                                                           {"impulse", [&] { c.impulse("crisp"); }},
+                                                           {"sequence", [&] { c.sequence(); }},
+                                                           {"status", [&] { c.verifyConnection(); }},
+                                                           {"stop", [&] { c.stop(); }}};
         if (starts.contains(request)) {
             starts.value(request)();
         } else { // within a running resonance
-            startConfirmed(f, request == "update, timed" ? "timed" : "controlled");
+            startConfirmed(f, request == "update, timed" ? timed : controlled);
             if (request == "resume") {
                 c.togglePause();
                 QVERIFY(f.advanceUntilCount(1, 0.1));
@@ -451,9 +399,9 @@ private Q_SLOTS:
             else if (request != "heartbeat")
                 c.togglePause(); // the heartbeat comes by itself
             QVERIFY(f.advanceUntilCount(f.count() + 1, 0.6));
-            QCOMPARE(f.last().path(), request == "heartbeat" ? paths::heartbeat
+            QCOMPARE(f.last().path(), request == "heartbeat"         ? paths::heartbeat
                                       : request.startsWith("update") ? paths::update
-                                                                      : "/v1/resonance/" + request);
+                                                                     : "/v1/resonance/" + request);
         }
         const double before = c.lastLeaseRenewal();
         f.advance(0.007);
@@ -463,7 +411,7 @@ private Q_SLOTS:
 
     // Pause only in controlled mode; pressed twice, or again while in flight, it sends one pause.
     // The state follows the service's "paused" only: a reply without it offers the same action.
-    void pauseSendsOnceAndFollowsTheService() {
+    void pause() {
         ControllerFixture f;
         f.c().togglePause();
         f.c().beginGesture(true);
@@ -494,11 +442,11 @@ private Q_SLOTS:
         f.c().togglePause();
         f.advance(0.1);
         QCOMPARE(f.paths(), (QStringList{paths::pause, paths::resume, paths::pause, paths::pause}));
-    }
+        f.ok(paused);
+        f.c().stop();
+        f.ok();
 
-    // Order within one turn: pause before queued updates, updates before resume; 50 ms apart.
-    void pauseOvertakesQueuedUpdatesAndResumeFollowsThem() {
-        ControllerFixture f;
+        // Order within one turn: pause before queued updates, updates before resume; 50 ms apart.
         f.c().controlledResonance();
         const double startSent = f.now();
         f.ok();
@@ -527,20 +475,23 @@ private Q_SLOTS:
         QVERIFY(!f.c().controlledPaused());
     }
 
-    // --- Timed resonance ----------------------------------------------------------------------
-
     // The start is answered after 20 ms; a change goes out at 121 ms and is answered at 125 ms.
+    // An "activeEffect": "none" in a reply ends the effect there: no stop follows.
     void stopsAtTheDeadlinePlusMargin_data() {
+        const auto left = [](double ms) { return QJsonObject{{"remainingDurationMs", ms}}; };
+        const QJsonObject ended{{"activeEffect", "none"}};
         rows<Deadline>({
-            {"300 ms", {300, none, {}, 0, none, 0.45}},
-            {"250.5 ms rounded to 251", {250.5, none, {}, 0, none, 0.401}},
-            {"remaining 1000 ms, from the reply", {300, 1000, {}, 0, none, 1.17}},
-            {"negative remaining: at the reply", {300, -250, {}, 0, none, 0.17}},
-            {"fractional remaining", {300, 100.5, {}, 0, none, 0.2705}},
-            {"lengthened: from the start", {300, none, "durationMs", 1200, none, 1.35}},
-            {"shortened below the elapsed time", {2000, none, "durationMs", 50, none, 0.275}},
-            {"the update's remaining wins", {300, none, "durationMs", 900, 400, 0.675}},
-            {"no duration sent: remaining ignored", {300, none, "intensity", 0.9, 5000, 0.45}},
+            {"300 ms", {300, {}, {}, 0, {}, 0.45}},
+            {"250.5 ms rounded to 251", {250.5, {}, {}, 0, {}, 0.401}},
+            {"remaining 1000 ms, from the reply", {300, left(1000), {}, 0, {}, 1.17}},
+            {"negative remaining: at the reply", {300, left(-250), {}, 0, {}, 0.17}},
+            {"fractional remaining", {300, left(100.5), {}, 0, {}, 0.2705}},
+            {"lengthened: from the start", {300, {}, "durationMs", 1200, {}, 1.35}},
+            {"shortened below the elapsed time", {2000, {}, "durationMs", 50, {}, 0.275}},
+            {"the update's remaining wins", {300, {}, "durationMs", 900, left(400), 0.675}},
+            {"no duration sent: remaining ignored", {300, {}, "intensity", 0.9, left(5000), 0.45}},
+            {"ended in the start reply", {300, ended, {}, 0, {}, none}},
+            {"ended in an update reply", {300, {}, "intensity", 0.7, ended, none}},
         });
     }
     void stopsAtTheDeadlinePlusMargin() {
@@ -550,109 +501,52 @@ private Q_SLOTS:
         f.c().timedResonance();
         const double startSent = f.now();
         f.advance(0.02);
-        f.ok(obj("remainingDurationMs", row.remainingMs));
-        QVERIFY(f.c().effectRunning());
+        f.ok(row.startReply);
         if (!row.key.isEmpty()) {
             f.advance(0.1);
             row.key == "intensity" ? f.c().setIntensity(row.value) : f.c().setDurationMilliseconds(row.value);
             f.advance(0.001);
             QCOMPARE(f.last().json(), obj(row.key, row.value));
             f.advance(0.004);
-            f.ok(obj("remainingDurationMs", row.updateRemainingMs));
+            f.ok(row.updateReply);
         }
-        const int requests = row.key.isEmpty() ? 2 : 3;
+        const bool stops = !std::isnan(row.stopAfterStart);
+        const int requests = (row.key.isEmpty() ? 1 : 2) + (stops ? 1 : 0);
         f.advance(3);
-        QCOMPARE(f.countOf(paths::stop), 1); // and no heartbeat
-        QCOMPARE(f.count(), requests);
-        VERIFY_NEAR(f.last().at - startSent, row.stopAfterStart, 1e-6);
-        QCOMPARE(f.last().rawBody(), QByteArray("{}"));
-        QVERIFY(f.c().effectRunning()); // until the stop is answered
-        f.ok();
-        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value());
-        f.advance(2);
-        QCOMPARE(f.count(), requests);
-    }
-
-    void endingEarlyCancelsTheEndTask_data() {
-        QTest::addColumn<int>("how");
-        QTest::newRow("activeEffect none in the start reply") << 0;
-        QTest::newRow("activeEffect none in an update reply") << 1;
-        QTest::newRow("stopped by the user") << 2;
-    }
-    void endingEarlyCancelsTheEndTask() {
-        QFETCH(int, how);
-        ControllerFixture f;
-        f.c().timedResonance();
-        const QJsonObject ended{{QStringLiteral("activeEffect"), QStringLiteral("none")}};
-        if (how > 0) {
-            f.ok();
-            f.advance(0.1);
-            how == 1 ? f.c().setIntensity(0.7) : f.c().stop();
-            f.advance(0.002);
-        }
-        if (how < 2) {
-            f.ok(ended);
-        }
-        QCOMPARE(f.c().effectRunning(), how == 2); // until the stop is answered
-        QVERIFY(!f.c().effectEndPending());
-        f.advance(0.5); // past the deadline
-        if (how == 2) {
+        QCOMPARE(f.count(), requests); // no heartbeat, one stop at most
+        if (stops) {
+            QCOMPARE(f.last().path(), paths::stop);
+            VERIFY_NEAR(f.last().at - startSent, row.stopAfterStart, 1e-6);
+            QCOMPARE(f.last().rawBody(), QByteArray("{}"));
+            QVERIFY(f.c().effectRunning()); // until the stop is answered
             f.ok();
         }
+        QVERIFY(!f.c().effectRunning() && !f.c().resonanceMode().has_value() && f.c().controlsEnabled());
         f.advance(2);
-        QCOMPARE(f.countOf(paths::stop), how == 2 ? 1 : 0);
-        QVERIFY(!f.c().resonanceMode().has_value() && f.c().controlsEnabled());
-    }
-
-    // --- Billiards cue and tension curve -----------------------------------------------------------
-
-    void pullMapsToChargeAndCurveValues() {
-        ControllerFixture f;
-        f.c().setTransitionMilliseconds(55);
-        f.c().beginCueDrag();
-        QJsonObject start = curveValues(0);
-        start.insert("mode", "controlled");
-        start.insert("transitionMs", 55);
-        QCOMPARE(f.last().json(), start);
-        f.advance(0.002);
-        f.ok();
-        f.c().updateCueDrag(0.02); // up to 0.02 points is no movement
-        f.c().updateCueDrag(-0.015);
-        QCOMPARE(f.c().cueCharge(), 0.0);
-        // Pull (points), the charge it maps to, and whether an update follows.
-        const struct {
-            double pull, charge;
-            bool sends;
-        } steps[] = {{110, 0.5, true}, {300, 1, true}, {400, 1, false}, {44, 0.2, true}, {-30, 0, true}};
-        int updates = 0;
-        for (const auto &step : steps) {
-            f.c().updateCueDrag(step.pull);
-            QCOMPARE(f.c().cueCharge(), step.charge);
-            f.runWithPromptReplies(0.1);
-            QCOMPARE(f.countOf(paths::update), updates += step.sends);
-            QCOMPARE(f.last().json(), curveValues(step.charge));
-            QCOMPARE(f.c().pulseRateHz(), TensionCurve{}.sample(step.charge).cadence); // the slider shows it
-        }
+        QCOMPARE(f.count(), requests);
     }
 
     // The release sends the stop where the drag began (not to a later address field), once the
     // request in flight has its reply. Once the stop is answered, the release impulse follows with
     // the charge at release, at least 50 ms after the last live update; none for a charge up to
-    // 0.02, with the impulse switched off, or after a failed request.
+    // 0.02, after a failed request, or when quitting, Esc or a lost foreground comes first.
     void release_data() {
         rows<Release>({
-            {"4.4 points: charge exactly 0.02", {4.4, true, "", false, none}},
-            {"5 points: charge 0.0227", {5, true, "", false, 0.011}},
-            {"release impulse switched off", {180, false, "", false, none}},
-            {"during the start: 50 ms after it", {100, true, "start", false, 0.041}},
-            {"during an update: 50 ms after it", {100, true, "update", false, 0.042}},
-            {"during an update that fails", {100, true, "update", true, none}},
+            {"4.4 points: charge exactly 0.02", {4.4, "", "", none}},
+            {"5 points: charge 0.0227", {5, "", "", 0.011}},
+            {"during the start: 50 ms after it", {100, "start", "", 0.041}},
+            {"during an update: 50 ms after it", {100, "update", "", 0.042}},
+            {"during an update that fails", {100, "update", "fails", none}},
+            {"quit before the stop reply", {150, "", "quit first", none}},
+            {"the stop fails", {150, "", "failed stop", none}},
+            {"Esc while the impulse waits for its turn", {150, "", "Esc", none}},
+            {"loss of the foreground while the impulse waits", {150, "", "deactivation", none}},
+            {"quit while the impulse waits", {150, "", "quit", none}},
         });
     }
     void release() {
         QFETCH(Release, row);
         ControllerFixture f(QStringLiteral("http://127.0.0.1:59723/"));
-        f.c().setReleaseImpulseEnabled(row.enabled);
         row.inFlight == "start" ? f.c().beginCueDrag() : dragTo(f, row.pull);
         f.c().setAddress(QStringLiteral("http://127.0.0.1:41000"));
         f.advance(0.001);
@@ -664,107 +558,59 @@ private Q_SLOTS:
         const int sent = f.count();
         f.advance(0.003);
         f.c().endCueDrag();
-        QVERIFY(!f.c().cueDragging());
-        QCOMPARE(f.c().cueCharge(), 0.0);
         if (!row.inFlight.isEmpty()) {
             QCOMPARE(f.count(), sent);
             f.advance(0.005);
-            row.fails ? f.transport->fail() : f.ok();
+            row.then == "fails" ? f.transport->fail() : f.ok();
         }
         QCOMPARE(f.lastUrl(), home + paths::stop); // never an impulse before the stop is confirmed
         QCOMPARE(f.last().at, f.now());
         QVERIFY(!f.c().heartbeatActive());
         const double stopSent = f.now();
+        int terminated = 0;
+        const auto automaticStop = [&](const QString &how) {
+            if (how == "Esc") {
+                f.c().stop();
+            } else if (how == "deactivation") {
+                f.c().stopOnDeactivation(QStringLiteral("perso il primo piano"));
+            } else {
+                f.c().stopForTermination([&terminated] { ++terminated; });
+            }
+        };
+        if (row.then == "quit first") {
+            automaticStop(row.then);
+        }
         f.advance(0.01);
-        f.ok();
+        row.then == "failed stop" ? f.failWith(500) : f.ok();
+        QCOMPARE(terminated, row.then == "quit first" ? 1 : 0);
         const bool impulse = !std::isnan(row.impulseAfterStop);
-        QCOMPARE(f.c().releasePending(), impulse);
-        QCOMPARE(f.c().controlsEnabled(), !impulse);
-        f.runWithPromptReplies(0.5);
+        const bool waiting = impulse || QStringList{"Esc", "deactivation", "quit"}.contains(row.then);
+        QCOMPARE(f.c().releasePending(), waiting);
+        QCOMPARE(f.c().controlsEnabled(), !waiting);
         QStringList expected{paths::resonance, paths::update, paths::stop};
         if (row.inFlight == "start") {
             expected.removeAll(paths::update);
         }
+        if (waiting && !impulse) { // the effect is over, so this stop goes to the address field
+            QVERIFY(!f.c().effectAddress() && !f.c().effectRunning());
+            automaticStop(row.then);
+            QCOMPARE(f.lastUrl(), QStringLiteral("http://127.0.0.1:41000/v1/stop"));
+            QCOMPARE(terminated, 0);
+            f.ok();
+            QCOMPARE(terminated, row.then == "quit" ? 1 : 0);
+            QVERIFY(!f.c().releasePending());
+            expected.append(paths::stop);
+        }
+        f.runWithPromptReplies(0.5);
         QCOMPARE(f.pathsWithoutHeartbeats(), impulse ? expected << paths::impulses : expected);
+        QVERIFY(!f.c().releasePending() && f.c().controlsEnabled());
         if (impulse) {
             QCOMPARE(f.lastUrl(), home + paths::impulses);
             VERIFY_NEAR(f.last().at - stopSent, row.impulseAfterStop, 1e-6);
             QCOMPARE(f.last().json(),
-                     (QJsonObject{{"intensity", TensionCurve{}.sample(row.pull / 220).intensity}, {"style", "crisp"}}));
-            QVERIFY(!f.c().releasePending() && f.c().controlsEnabled());
+                     (QJsonObject{{"intensity", TensionCurve{}.sample(row.pull / 220).intensity},
+                                  {"style", "crisp"}}));
         }
-    }
-
-    void releaseImpulseIsDropped_data() {
-        QTest::addColumn<int>("how");
-        QTest::newRow("Esc during the drag") << 0;
-        QTest::newRow("loss of the foreground during the drag") << 1;
-        QTest::newRow("quit before the stop reply") << 2;
-        QTest::newRow("the stop fails") << 3;
-        QTest::newRow("Esc while the impulse waits for its turn") << 4;
-        QTest::newRow("loss of the foreground while the impulse waits") << 5;
-        QTest::newRow("quit while the impulse waits") << 6;
-    }
-    void releaseImpulseIsDropped() {
-        QFETCH(int, how);
-        const QString lostForeground = QStringLiteral("Stop automatico: perso il primo piano");
-        ControllerFixture f;
-        dragTo(f, 150);
-        f.runWithPromptReplies(0.1);
-        int terminated = 0;
-        const auto automaticStop = [&](int how) {
-            if (how % 4 == 0) {
-                f.c().stop();
-            } else if (how % 4 == 1) {
-                f.c().stopOnDeactivation(QStringLiteral("perso il primo piano"));
-                QCOMPARE(f.c().entries().first().text, lostForeground);
-            } else {
-                f.c().stopForTermination([&terminated] { ++terminated; });
-                QCOMPARE(f.c().entries().first().text, QStringLiteral("Stop automatico: chiusura del tester"));
-            }
-        };
-        if (how < 2) {
-            automaticStop(how);
-        }
-        QCOMPARE(f.c().cueDragging(), how >= 2);
-        f.c().updateCueDrag(200); // the finger keeps moving and is then lifted
-        f.c().endCueDrag();
-        if (how == 2) {
-            automaticStop(how);
-        }
-        how == 3 ? f.failWith(500) : f.ok();
-        QCOMPARE(terminated, how == 2 ? 1 : 0);
-        QStringList expected{paths::resonance, paths::update, paths::stop};
-        if (how >= 4) { // the effect is over, so this stop goes to the address field
-            QVERIFY(f.c().releasePending() && !f.c().effectAddress() && !f.c().effectRunning());
-            f.c().setAddress(QStringLiteral("http://127.0.0.1:4100"));
-            automaticStop(how);
-            QCOMPARE(f.lastUrl(), QStringLiteral("http://127.0.0.1:4100/v1/stop"));
-            QCOMPARE(terminated, 0);
-            f.ok();
-            QCOMPARE(terminated, how == 6 ? 1 : 0);
-            expected.append(paths::stop);
-        }
-        QVERIFY(!f.c().releasePending() && !f.c().effectRunning());
-        f.runWithPromptReplies(0.5);
-        QCOMPARE(f.pathsWithoutHeartbeats(), expected);
-        QVERIFY(f.c().controlsEnabled());
-    }
-
-    void failedStartEndsTheDrag() {
-        ControllerFixture f;
-        f.c().beginCueDrag();
-        f.advance(0.01);
-        f.c().updateCueDrag(90);
-        f.transport->replyJson(409, {{"ok", false}, {"error", "busy"}});
-        QVERIFY(!f.c().cueDragging());
-        QCOMPARE(f.c().cueCharge(), 0.0); // an abandoned drag shows no leftover charge
-        QCOMPARE(f.c().status(), QStringLiteral("409: busy"));
-        f.c().updateCueDrag(150);
-        f.c().endCueDrag();
-        f.ok();
-        f.runWithPromptReplies(0.5);
-        QCOMPARE(f.paths(), (QStringList{paths::resonance, paths::stop}));
     }
 
     // "maintain" never pauses. With "pause", 0.25 s without real movement (tremor up to 0.02
@@ -819,34 +665,10 @@ private Q_SLOTS:
         QVERIFY(f.c().cueDragging());
     }
 
-    void curveEditDuringTheDragSendsNewValues() {
-        ControllerFixture f;
-        dragTo(f, 110);
-        f.runWithPromptReplies(0.2);
-        TensionCurve curve = f.c().tensionCurve();
-        curve.highIntensity = 0.6;
-        curve.highCadence = 40;
-        f.c().setTensionCurve(curve);
-        const double edited = f.now();
-        f.runWithPromptReplies(0.01);
-        const auto updates = f.requestsTo(paths::update);
-        QCOMPARE(updates.size(), 2);
-        VERIFY_NEAR(updates.last().at, edited + 0.001, 1e-6);
-        QJsonObject expected = curveValues(0.5, curve);
-        expected.remove("sharpness"); // unchanged, so not sent
-        QCOMPARE(updates.last().json(), expected);
-
-        f.advance(0.1);
-        f.c().updateCueDrag(220); // later pulls sample the new curve, and so does the release
-        f.runWithPromptReplies(0.01);
-        QCOMPARE(sentIntensity(f.last()), curve.sample(1).intensity);
-        f.c().endCueDrag();
-        f.runWithPromptReplies(0.2);
-        QCOMPARE(f.last().path(), paths::impulses);
-        QCOMPARE(sentIntensity(f.last()), curve.sample(1).intensity);
-    }
-
-    void ignoredDrags() {
+    // A drag that cannot start drives nothing; a failed start ends the drag and shows no leftover
+    // charge; outside a drag a curve edit only stores; non-finite pulls are ignored and do not move
+    // the reference for the next movement.
+    void dragsAndCurveEdits() {
         ControllerFixture f;
         f.c().impulse(QStringLiteral("crisp")); // in flight: the controls are disabled
         f.c().beginCueDrag();
@@ -856,55 +678,70 @@ private Q_SLOTS:
         f.ok();
         f.c().endCueDrag();
         QCOMPARE(f.c().cueCharge(), 0.0);
-
         QCOMPARE(f.paths(), QStringList{paths::impulses});
-        f.startControlled(); // outside a drag, a curve edit only stores
+
+        f.c().beginCueDrag();
+        f.advance(0.01);
+        f.c().updateCueDrag(90);
+        f.transport->replyJson(409, {{"ok", false}, {"error", "busy"}});
+        QVERIFY(!f.c().cueDragging());
+        QCOMPARE(f.c().cueCharge(), 0.0);
+        f.c().updateCueDrag(150);
+        f.c().endCueDrag();
+        f.ok();
+        f.runWithPromptReplies(0.5);
+        QCOMPARE(f.paths(), (QStringList{paths::impulses, paths::resonance, paths::stop}));
+
+        f.startControlled();
+        const double intensity = f.c().intensity();
         TensionCurve curve;
         curve.lowIntensity = 0.3;
         f.c().setTensionCurve(curve);
-        QCOMPARE(f.c().intensity(), 0.5);
+        QCOMPARE(f.c().intensity(), intensity);
         f.runWithPromptReplies(0.3);
         f.c().stop();
         f.ok();
         QCOMPARE(f.paths(), QStringList{paths::stop});
 
-        // Non-finite pulls are ignored and do not move the reference for the next movement.
         dragTo(f, 100);
         const double charge = f.c().cueCharge();
-        for (const double pull : {none, std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity(), 100.01}) {
+        for (const double pull : {none, kInf, -kInf, 100.01}) {
             f.c().updateCueDrag(pull);
             QCOMPARE(f.c().cueCharge(), charge);
         }
         f.c().updateCueDrag(100.5);
         QVERIFY(f.c().cueCharge() > charge);
+
+        // A curve edit during the drag sends the new values at once; later pulls sample the new
+        // curve, and so does the release.
+        f.runWithPromptReplies(0.2);
+        TensionCurve edited = f.c().tensionCurve();
+        edited.highIntensity = 0.6;
+        edited.highCadence = 40;
+        f.c().setTensionCurve(edited);
+        const double editedAt = f.now();
+        f.runWithPromptReplies(0.01);
+        VERIFY_NEAR(f.requestsTo(paths::update).last().at, editedAt + 0.001, 1e-6);
+        QJsonObject expected = curveValues(f.c().cueCharge(), edited);
+        expected.remove("sharpness"); // unchanged, so not sent
+        QCOMPARE(f.requestsTo(paths::update).last().json(), expected);
+        f.advance(0.1);
+        f.c().updateCueDrag(300);
+        QCOMPARE(f.c().cueCharge(), 1.0); // beyond 220 points: a full pull
+        f.runWithPromptReplies(0.01);
+        QCOMPARE(f.last().json()["intensity"].toDouble(), edited.sample(1).intensity);
+        f.c().endCueDrag();
+        f.runWithPromptReplies(0.2);
+        QCOMPARE(f.last().path(), paths::impulses);
+        QCOMPARE(f.last().json()["intensity"].toDouble(), edited.sample(1).intensity);
     }
 
-    // --- Tension curve -------------------------------------------------------------------------------
-
-    void initialCurveValues_data() {
-        QTest::addColumn<double>("charge");
-        QTest::addColumn<QList<double>>("expected"); // intensity, cadence, sharpness
-        // Its ends are the initial row of shapeAndLimits; halfway shows the exponent.
-        QTest::newRow("0.5") << 0.5 << QList<double>{0.3016, 22.466, 0.3462};
-        // Charges outside [0, 1], and NaN, behave as the nearest end (NaN and +inf as 0).
-        QTest::newRow("-0.3") << -0.3 << QList<double>{0.08, 8.0, 0.1};
-        QTest::newRow("NaN") << none << QList<double>{0.08, 8.0, 0.1};
-        QTest::newRow("+inf") << kInf << QList<double>{0.08, 8.0, 0.1};
-        QTest::newRow("1.7") << 1.7 << QList<double>{0.8, 55.0, 0.9};
-    }
-    void initialCurveValues() {
-        QFETCH(double, charge);
-        QFETCH(QList<double>, expected);
-        const auto s = TensionCurve{}.sample(charge);
-        VERIFY_NEAR(s.intensity, expected[0], 0.00005);
-        VERIFY_NEAR(s.cadence, expected[1], 0.0005);
-        VERIFY_NEAR(s.sharpness, expected[2], 0.00005);
-    }
-
+    // Every parameter runs from its start to its end value along charge^exponent; a charge outside
+    // [0, 1] acts as the nearest end (NaN and +inf as 0).
     void shapeAndLimits_data() {
         const QList<double> full{0, 1, 1, 60, 0, 1}, initial{0.08, 0.8, 8, 55, 0.1, 0.9};
         rows<Limited>({
+            {"initial", {{}, 1.7, initial}},
             {"rising", {{2.3, 0.21, 0.77, 3.5, 41, 0.33, 0.66}, 2.3, {0.21, 0.77, 3.5, 41, 0.33, 0.66}}},
             {"falling, constant", {{1.7, 0.9, 0.2, 55, 55, 0.5, 0.5}, 1.7, {0.9, 0.2, 55, 55, 0.5, 0.5}}},
             {"exponent 0.1 -> 0.25", {{0.1}, 0.25, initial}},
@@ -924,9 +761,10 @@ private Q_SLOTS:
     void shapeAndLimits() {
         QFETCH(Limited, row);
         const QList<double> &e = row.ends;
-        for (const double c : {0.0, 0.1, 0.25, 0.5, 0.9, 1.0}) {
+        for (const double charge : {-0.3, 0.0, 0.1, 0.25, 0.5, 0.9, 1.0, 1.7, none, kInf}) {
+            const double c = std::isfinite(charge) ? std::clamp(charge, 0.0, 1.0) : 0.0;
             const double shape = std::pow(c, row.exponent);
-            const auto s = row.curve.sample(c);
+            const auto s = row.curve.sample(charge);
             VERIFY_NEAR(s.intensity, e[0] + (e[1] - e[0]) * shape, 1e-12);
             VERIFY_NEAR(s.cadence, e[2] + (e[3] - e[2]) * shape, 1e-10);
             VERIFY_NEAR(s.sharpness, e[4] + (e[5] - e[4]) * shape, 1e-12);
