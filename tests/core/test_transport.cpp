@@ -308,14 +308,9 @@ private Q_SLOTS:
         QVERIFY(runCurl(request));
         QCOMPARE(server.requests.size(), 2);
         QCOMPARE(wireForm(server.requests.last()), expected);
-    }
-
-    // A request that cannot travel as shell text gives no command.
-    void noCommandForUnquotableBytes() {
-        HttpRequest request = makeRequest("http://127.0.0.1:59723/v1/impulses", "{}");
-        QVERIFY(curlCommand(request));
-        for (const QByteArray &body : {QByteArray("{\"a\":\"\0\"}", 9), QByteArray("{\"a\":\"\xc3\"}")}) {
-            request.body = body;
+        // A body that cannot travel as shell text (a NUL, broken UTF-8) gives no command at all.
+        for (const QByteArray &tail : {QByteArray(1, '\0'), QByteArray("\xc3")}) {
+            request.body = body.value_or("") + tail;
             QVERIFY(!curlCommand(request));
         }
     }
