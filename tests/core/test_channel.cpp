@@ -50,8 +50,6 @@ QVariantMap snapshot(const TesterController &c) {
     return s;
 }
 
-using Operation = std::function<void(TesterController &)>;
-
 // Hands every request to a fake that outlives the controller.
 struct ForwardingTransport final : HttpTransport {
     std::shared_ptr<FakeTransport> fake;
@@ -59,19 +57,20 @@ struct ForwardingTransport final : HttpTransport {
 };
 
 // Every operation a user or the window can trigger; the first eight send a request when idle.
-const QList<Operation> operations{&TesterController::verifyConnection,
-                                  [](TesterController &c) { c.impulse("crisp"); },
-                                  &TesterController::sequence,
-                                  &TesterController::timedResonance,
-                                  &TesterController::controlledResonance,
-                                  [](TesterController &c) { c.beginGesture(false); },
-                                  &TesterController::toggleContinuousGesture,
-                                  &TesterController::beginCueDrag,
-                                  &TesterController::endGesturePadDrag,
-                                  &TesterController::togglePause,
-                                  [](TesterController &c) { c.updateCueDrag(100); },
-                                  &TesterController::endCueDrag,
-                                  [](TesterController &c) { c.stopOnDeactivation("perso il primo piano"); }};
+const QList<std::function<void(TesterController &)>> operations{
+    &TesterController::verifyConnection,
+    [](TesterController &c) { c.impulse("crisp"); },
+    &TesterController::sequence,
+    &TesterController::timedResonance,
+    &TesterController::controlledResonance,
+    [](TesterController &c) { c.beginGesture(false); },
+    &TesterController::toggleContinuousGesture,
+    &TesterController::beginCueDrag,
+    &TesterController::endGesturePadDrag,
+    &TesterController::togglePause,
+    [](TesterController &c) { c.updateCueDrag(100); },
+    &TesterController::endCueDrag,
+    [](TesterController &c) { c.stopOnDeactivation("perso il primo piano"); }};
 
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
 const double infinity = std::numeric_limits<double>::infinity();
@@ -196,9 +195,6 @@ private Q_SLOTS:
         const auto reply = [](std::optional<int> code, const char *body, bool cut = false) {
             return HttpOutcome{false, {}, code, body, cut};
         };
-        const auto failure = [](const char *description) {
-            return HttpOutcome{true, description, {}, {}, false};
-        };
         row("emitted, 2.9 ms shows 2", true, 0.0029, reply(200, R"({"ok":true,"emitted":true})"),
             "POST /v1/impulses · 200 · 2 ms · OK · emitted: true", "Connesso · 2 ms");
         row("status 204, 1.2 s", false, 1.2, reply(204, R"({"ok":true})"),
@@ -210,10 +206,11 @@ private Q_SLOTS:
         // A body cut at the transport's limit is never decoded, however well it starts.
         row("cut body", false, 0.007, reply(200, R"({"ok":true,"state":"ready"})", true),
             "GET /v1/status · 200 · 7 ms · Risposta non valida [failed]", "200: Risposta non valida");
-        row("status, transport failure", false, 0.3, failure("Connection refused"),
+        row("status, transport failure", false, 0.3, HttpOutcome{true, "Connection refused", {}, {}, false},
             "/v1/status · Connessione non riuscita: Connection refused [failed]",
             "Connessione non riuscita: Connection refused");
-        row("impulse, transport failure", true, 1.5, failure("nessun dato dal servizio per 1,5 s"),
+        row("impulse, transport failure", true, 1.5,
+            HttpOutcome{true, "nessun dato dal servizio per 1,5 s", {}, {}, false},
             "/v1/impulses · Connessione non riuscita: nessun dato dal servizio per 1,5 s [failed]",
             "Connessione non riuscita: nessun dato dal servizio per 1,5 s");
     }

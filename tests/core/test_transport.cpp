@@ -197,12 +197,6 @@ Exchange run(HttpTransport &transport, const HttpRequest &request) {
     return QTest::qWaitFor([&] { return exchange->outcome.has_value(); }, patience) ? *exchange : Exchange();
 }
 
-quint16 closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort(); // closed again when the probe goes
-}
-
 // Runs the curl command that copies `request` with sh, the event loop running meanwhile.
 bool runCurl(const HttpRequest &request) {
     QProcess sh;
@@ -356,7 +350,11 @@ private Q_SLOTS:
                             int latestMs = 1400, const char *description = "") {
             QTest::addRow("%s", name) << step << url << earliestMs << latestMs << QString(description);
         };
-        row("refused", {}, QStringLiteral("http://127.0.0.1:%1/v1/status").arg(closedPort()));
+        QTcpServer probe; // its port, closed again at once: nothing listens there
+        probe.listen(QHostAddress::LocalHost, 0);
+        const QString refused = QStringLiteral("http://127.0.0.1:%1/v1/status").arg(probe.serverPort());
+        probe.close();
+        row("refused", {}, refused);
         row("port 0", {}, "http://127.0.0.1:0/v1/status");
         row("closed without reply", closeWithoutReply, "");
         row("reset", reset, "");
