@@ -538,6 +538,8 @@ private Q_SLOTS:
             {"during an update: 50 ms after it", {100, "update", "", 0.042}},
             {"during an update that fails", {100, "update", "fails", none}},
             {"quit before the stop reply", {150, "", "quit first", none}},
+            {"Esc before the stop reply", {150, "", "Esc first", none}},
+            {"loss of the foreground before the stop reply", {150, "", "deactivation first", none}},
             {"the stop fails", {150, "", "failed stop", none}},
             {"Esc while the impulse waits for its turn", {150, "", "Esc", none}},
             {"loss of the foreground while the impulse waits", {150, "", "deactivation", none}},
@@ -577,8 +579,8 @@ private Q_SLOTS:
                 f.c().stopForTermination([&terminated] { ++terminated; });
             }
         };
-        if (row.then == "quit first") {
-            automaticStop(row.then);
+        if (row.then.endsWith(" first")) {
+            automaticStop(row.then.chopped(6));
         }
         f.advance(0.01);
         row.then == "failed stop" ? f.failWith(500) : f.ok();
