@@ -380,7 +380,7 @@ private Q_SLOTS:
     }
 
     // Keys ascending at every depth, integers without a fraction, doubles to their last digit, compact
-    // UTF-8; a body JSON cannot carry is not encoded (the bodies the controller builds: controllerStarts).
+    // UTF-8; a body JSON cannot carry is not encoded (the controller's own: controllerStartBodies).
     void bodies_data() {
         QTest::addColumn<QJsonObject>("body");
         QTest::addColumn<QByteArray>("expected");
@@ -415,7 +415,7 @@ private Q_SLOTS:
     // The starts read the controller's fields: their defaults, values distinct enough that none can
     // stand in for another (milliseconds rounded below one half), and values JSON cannot carry: those
     // go out as an empty POST, content type unchanged.
-    void controllerStarts_data() {
+    void controllerStartBodies_data() {
         QTest::addColumn<QString>("start");
         QTest::addColumn<QVariantMap>("fields");
         QTest::addColumn<std::optional<QByteArray>>("body");
@@ -457,7 +457,7 @@ private Q_SLOTS:
         }
     }
 
-    void controllerStarts() {
+    void controllerStartBodies() {
         QFETCH(QString, start);
         QFETCH(QVariantMap, fields);
         QFETCH(std::optional<QByteArray>, body);
