@@ -340,7 +340,7 @@ private Q_SLOTS:
     }
 
     // A status request in flight is no effect (operationsWhileInFlightChangeNothing); within the sequence
-    // window an effect still counts as running.
+    // window an effect still counts as running, and so does a start still in flight.
     void deactivation() {
         const QString reason = QStringLiteral("il tester ha perso il primo piano");
         ControllerFixture f;
@@ -354,6 +354,10 @@ private Q_SLOTS:
         QVERIFY(!f.c().effectEndPending());
         f.transport->replyOk();
         QVERIFY(!f.c().effectRunning());
+        f.c().controlledResonance(); // not yet running: the stop follows the start's reply
+        f.c().stopOnDeactivation(reason);
+        f.transport->replyOk();
+        QCOMPARE(f.transport->paths(), (QStringList{"/v1/stop", "/v1/resonance", "/v1/stop"}));
     }
 
     void nothingRunsAfterTheControllerIsGone() {
