@@ -644,9 +644,9 @@ int Soak::run() {
     // The warm-up begins with a tour of every section, page and fold, which are built when first shown.
     note(QStringLiteral("tour"));
     waitUntilIdle(5000); // sections cannot be switched while the first status request is out
-    for (const QString &name : {"tester.impulses.sequence", "tester.timed.vibrate", "tester.gesture.pad",
-                                "tester.controlled.start", "tester.billiards.curve.low.intensity"}) {
-        reach(name);
+    for (const char *name : {"tester.impulses.sequence", "tester.timed.vibrate", "tester.gesture.pad",
+                             "tester.controlled.start", "tester.billiards.curve.low.intensity"}) {
+        reach(QString::fromLatin1(name));
         pause(50);
     }
     click(QStringLiteral("tester.log.toggle"));
